@@ -1,0 +1,19 @@
+// SDL, the fullscreen OpenGL 4.6 core window, the mixer and the GL entry points.
+#pragma once
+
+#include <SDL3/SDL.h>
+#include <SDL3_mixer/SDL_mixer.h>
+
+extern SDL_Window* window;
+extern SDL_GLContext glContext;
+extern MIX_Mixer* mixer;
+
+// Brings the platform up in order: SDL video, the context attributes, the window, the GL
+// context (made current), the mixer library and device, the GL entry points; then prints the GL
+// version and renderer and asks for vertical sync. On a failure it reports it, releases what it
+// created and returns false.
+bool StartPlatform();
+
+// Releases whatever StartPlatform created, in reverse order: the mixer device, the mixer
+// library, the GL context, the window and SDL.
+void StopPlatform();

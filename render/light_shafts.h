@@ -1,0 +1,20 @@
+// Light shafts: the tiles drawn off-screen as a grey mask, then a radial march from every pixel
+// toward the middle of the screen through that mask, added to the window with a 4 x 4 ordered
+// dither.
+#pragma once
+
+#include <glad/gl.h>
+
+#include "render/camera.h"
+
+extern GLuint lightMaskTexture, lightMaskFramebuffer;
+
+// Creates the mask texture and its framebuffer at the given pixel size, kept for the whole run.
+// Reports an incomplete framebuffer and goes on.
+void CreateLightMaskTarget(int pixelWidth, int pixelHeight);
+
+// Draws the tile mesh into the mask: dim for every tile, bright where the text lifts it.
+void DrawLightMaskPass(const CameraMatrices& camera, float time);
+
+// Adds the dithered shafts over the window; leaves depth testing on and blending off.
+void DrawLightShaftComposite();
