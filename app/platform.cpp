@@ -44,7 +44,8 @@ bool StartPlatform() {
 
   glContext = SDL_GL_CreateContext(window);
   if (!glContext) return ReportSdlFailure("SDL_GL_CreateContext failed: ");
-  if (!SDL_GL_MakeCurrent(window, glContext)) return ReportSdlFailure("SDL_GL_MakeCurrent failed: ");
+  if (!SDL_GL_MakeCurrent(window, glContext))
+    return ReportSdlFailure("SDL_GL_MakeCurrent failed: ");
 
   if (!MIX_Init()) return ReportSdlFailure("MIX_Init failed: ");
   mixerLibraryReady = true;

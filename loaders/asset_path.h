@@ -6,4 +6,6 @@
 
 inline constexpr const char assetRoot[] = "assets";
 
-inline std::string AssetPath(const char* relativePath) { return std::string(assetRoot) + relativePath; }
+inline std::string AssetPath(const char* relativePath) {
+  return std::string(assetRoot) + relativePath;
+}

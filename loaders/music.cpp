@@ -14,7 +14,8 @@ void LoadMusic(MIX_Mixer* mixer, const char* relativePath) {
 }
 
 void PlayMusic(MIX_Mixer* mixer) {
-  if (!MIX_PlayAudio(mixer, music)) std::fprintf(stderr, "Failed to play music: %s\n", SDL_GetError());
+  if (!MIX_PlayAudio(mixer, music))
+    std::fprintf(stderr, "Failed to play music: %s\n", SDL_GetError());
 }
 
 void ReleaseMusic() {

@@ -15,8 +15,8 @@ TEST(FramePacing, WaitsOutTheRestOfTheBudget) {
 }
 
 TEST(FramePacing, AFrameAsLongAsTheBudgetOrLongerDoesNotWait) {
-  for (Uint64 elapsed : {Uint64{16'666'667}, Uint64{16'700'000}, Uint64{400'000'000},
-                         Uint64{1} << 63, UINT64_MAX}) {
+  for (Uint64 elapsed :
+       {Uint64{16'666'667}, Uint64{16'700'000}, Uint64{400'000'000}, Uint64{1} << 63, UINT64_MAX}) {
     EXPECT_EQ(FrameDelayNs(elapsed), 0u) << elapsed;
   }
 }

@@ -47,7 +47,8 @@ TEST(TileGrid, SmallGridWhereTheHeightLimitsMatchesTheWorkedExample) {
 }
 
 TEST(TileGrid, NoColumnsOrNoRowsEmptiesTheList) {
-  for (auto [columns, rows] : {std::pair{0, 5}, std::pair{5, 0}, std::pair{-3, 2}, std::pair{2, -1}}) {
+  for (auto [columns, rows] :
+       {std::pair{0, 5}, std::pair{5, 0}, std::pair{-3, 2}, std::pair{2, -1}}) {
     BuildTriangleGrid(3, 2, 16.0f, 9.0f, 0.08f);
     BuildTriangleGrid(columns, rows, 16.0f, 9.0f, 0.08f);
     EXPECT_TRUE(tileVertices.empty()) << columns << " x " << rows;
