@@ -25,6 +25,14 @@ class NormalRun(VelmoraTestCase):
                                       before_stop=before_stop)
                     self.assertCleanRun(run)
 
+    def test_signals_during_start_up_end_the_run_after_its_first_frame(self):
+        # The signals arrive right after the renderer line, while the scene is still being built.
+        with Display() as display:
+            for stop in (signal.SIGTERM, signal.SIGINT):
+                with self.subTest(stop.name):
+                    self.assertCleanRun(run_velmora(make_workdir(self), display, stop=stop,
+                                                    run_seconds=0))
+
     def test_escape_and_quit_request_in_one_turn_end_it_once(self):
         # A frame takes far longer on the software renderer than both requests take to arrive.
         with Display() as display:
