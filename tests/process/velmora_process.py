@@ -23,6 +23,9 @@ ASSETS = SOURCE_DIR / "assets"
 STARTUP_TIMEOUT = float(os.environ.get("VELMORA_STARTUP_TIMEOUT", "60"))
 
 RATE = 44100  # frames per second of the capture; two S16LE samples per frame
+SILENT = 10  # RMS, of a full scale of 32767
+AUDIBLE = 300
+WINDOW = 0.05  # seconds
 
 
 @dataclass
@@ -109,6 +112,13 @@ class Display:
         x11.XSendEvent(connection, window, 0, 0, ctypes.byref(event))
         x11.XFlush(connection)
         x11.XCloseDisplay(connection)
+
+    def max_texture_size(self):
+        """GL_MAX_TEXTURE_SIZE of the driver that renders on this display."""
+        for line in self.tool("glxinfo", "-l").decode().splitlines():
+            if "GL_MAX_TEXTURE_SIZE" in line:
+                return int(line.split("=")[1])
+        raise AssertionError("glxinfo reports no GL_MAX_TEXTURE_SIZE")
 
     def screenshot(self):
         """The whole screen as a list of (r, g, b) pixels, row by row."""
@@ -202,6 +212,15 @@ def rms_windows(samples, seconds):
     """RMS of each consecutive window of `seconds` (the last partial window dropped)."""
     size = 2 * int(RATE * seconds)
     return [rms(samples[i:i + size]) for i in range(0, len(samples) - size + 1, size)]
+
+
+def audible_span(capture):
+    """Seconds from the first to the last audible window, the level of every window, and whether
+    a window in between is silent."""
+    levels = rms_windows(capture, WINDOW)
+    loud = [i for i, level in enumerate(levels) if level > AUDIBLE]
+    gap = any(levels[i] < SILENT for i in range(loud[0], loud[-1])) if loud else False
+    return ((loud[-1] - loud[0] + 1) * WINDOW if loud else 0.0), levels, gap
 
 
 def first_sound(samples, level=1):
