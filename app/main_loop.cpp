@@ -17,7 +17,7 @@ bool DrainEvents() {
   return keepRunning;
 }
 
-void RunMainLoop(SDL_Window* window) {
+void RunMainLoop(SDL_Window* window, FrameHook afterFrame) {
   bool running = true;
   while (running) {
     const Uint64 frameStart = SDL_GetTicksNS();
@@ -31,5 +31,6 @@ void RunMainLoop(SDL_Window* window) {
 
     const Uint64 delay = FrameDelayNs(SDL_GetTicksNS() - frameStart);
     if (delay > 0) SDL_DelayNS(delay);
+    if (afterFrame && !afterFrame()) running = false;
   }
 }

@@ -13,6 +13,10 @@ Uint64 FrameDelayNs(Uint64 elapsedNs);
 // close request or Escape).
 bool DrainEvents();
 
+// Called once per turn, after the frame is presented and paced; returning false ends the loop as
+// a quit request would. Lets the tools measure the real loop; the program passes none.
+using FrameHook = bool (*)();
+
 // Runs frames on `window` until a quit request; the frame that sees the request is still drawn,
 // presented and paced.
-void RunMainLoop(SDL_Window* window);
+void RunMainLoop(SDL_Window* window, FrameHook afterFrame = nullptr);

@@ -1,0 +1,201 @@
+// velmora-capture: renders chosen frames of the scene offscreen, at a chosen pixel size and
+// chosen times, with the program's own scene set-up and frame code, and writes them as PNG
+// pictures or as a short clip (PNG frames joined by ffmpeg).
+//
+//   velmora-capture [--size WxH] [--frame SECONDS FILE.png]...
+//                   [--clip FILE.gif|.webp|.mp4|.webm --start SECONDS --seconds SECONDS --fps N
+//                    [--frames-dir DIR]]
+//
+// Run it from the directory that holds "assets" (the height map is read from there), on an X
+// display (scripts/with-xvfb.sh).
+#define STB_IMAGE_WRITE_IMPLEMENTATION
+#include <glad/gl.h>
+#include <spawn.h>
+#include <stb/stb_image_write.h>
+#include <sys/wait.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/scene.h"
+#include "render/frame.h"
+#include "tools/tool_support.h"
+
+extern char** environ;
+
+namespace {
+
+struct Still {
+  float time;
+  std::string path;
+};
+
+struct Options {
+  PixelSize size{1920, 1080};
+  std::vector<Still> stills;
+  std::string clipPath;
+  float clipStart = 0.0f;
+  float clipSeconds = 4.0f;
+  int clipFps = 10;
+  std::string framesDir;  // empty: a temporary folder, removed afterwards
+};
+
+void PrintUsage() {
+  std::fputs(
+      "usage: velmora-capture [--size WxH] [--frame SECONDS FILE.png]...\n"
+      "                       [--clip FILE --start SECONDS --seconds SECONDS --fps N"
+      " [--frames-dir DIR]]\n"
+      "A clip's format follows its extension: .gif, .webp, .mp4 or .webm.\n",
+      stderr);
+}
+
+bool ParseNumber(const char* text, float& value) {
+  char* end = nullptr;
+  value = std::strtof(text, &end);
+  return end != text && *end == '\0' && std::isfinite(value);
+}
+
+bool ParseOptions(int argc, char** argv, Options& options) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string option = argv[i];
+    const int left = argc - i - 1;
+    float number = 0.0f;
+    if (option == "--size" && left >= 1) {
+      if (!ParseSize(argv[++i], options.size)) return false;
+    } else if (option == "--frame" && left >= 2) {
+      if (!ParseNumber(argv[++i], number)) return false;
+      options.stills.push_back({number, argv[++i]});
+    } else if (option == "--clip" && left >= 1) {
+      options.clipPath = argv[++i];
+    } else if (option == "--start" && left >= 1) {
+      if (!ParseNumber(argv[++i], options.clipStart)) return false;
+    } else if (option == "--seconds" && left >= 1) {
+      if (!ParseNumber(argv[++i], options.clipSeconds) || options.clipSeconds <= 0.0f) return false;
+    } else if (option == "--fps" && left >= 1) {
+      if (!ParseNumber(argv[++i], number) || number < 1.0f) return false;
+      options.clipFps = static_cast<int>(number);
+    } else if (option == "--frames-dir" && left >= 1) {
+      options.framesDir = argv[++i];
+    } else {
+      return false;
+    }
+  }
+  return !options.stills.empty() || !options.clipPath.empty();
+}
+
+// Renders the frame at `time` and writes it as an RGB PNG.
+bool CaptureFrame(PixelSize size, float time, const std::string& path) {
+  RenderFrame(size.width, size.height, time);
+  glFinish();
+  const std::vector<unsigned char> pixels = ReadFrameRgb(size);
+  if (!stbi_write_png(path.c_str(), size.width, size.height, 3, pixels.data(), size.width * 3)) {
+    std::fprintf(stderr, "Failed to write %s\n", path.c_str());
+    return false;
+  }
+  return true;
+}
+
+// The ffmpeg arguments that turn numbered PNG frames into the clip named by `outPath`.
+std::vector<std::string> FfmpegArguments(const std::string& framePattern, int fps,
+                                         const std::string& outPath) {
+  std::vector<std::string> args = {
+      "ffmpeg", "-y", "-loglevel", "error", "-framerate", std::to_string(fps), "-i", framePattern};
+  const std::string extension = std::filesystem::path(outPath).extension().string();
+  if (extension == ".gif") {
+    // One palette for the whole clip; no error diffusion, which would shimmer on the dither.
+    args.insert(
+        args.end(),
+        {"-filter_complex",
+         "split[a][b];[a]palettegen=max_colors=128[p];[b][p]paletteuse=dither=none", "-loop", "0"});
+  } else if (extension == ".webp") {
+    args.insert(args.end(), {"-c:v", "libwebp_anim", "-quality", "70", "-loop", "0"});
+  } else if (extension == ".mp4") {
+    args.insert(args.end(), {"-c:v", "libx264", "-pix_fmt", "yuv420p", "-crf", "23"});
+  } else if (extension == ".webm") {
+    args.insert(args.end(), {"-c:v", "libvpx-vp9", "-b:v", "0", "-crf", "33"});
+  }
+  args.push_back(outPath);
+  return args;
+}
+
+bool RunCommand(const std::vector<std::string>& args) {
+  std::vector<char*> argv;
+  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) {
+    std::fprintf(stderr, "Could not start %s\n", argv[0]);
+    return false;
+  }
+  int status = 0;
+  if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    std::fprintf(stderr, "%s failed\n", argv[0]);
+    return false;
+  }
+  return true;
+}
+
+bool CaptureClip(const Options& options) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  const bool temporary = options.framesDir.empty();
+  fs::path dir = options.framesDir;
+  if (temporary) {
+    std::string pattern = (fs::temp_directory_path() / "velmora-clip-XXXXXX").string();
+    if (!mkdtemp(pattern.data())) {
+      std::perror("velmora-capture: mkdtemp");
+      return false;
+    }
+    dir = pattern;
+  } else if (fs::create_directories(dir, error); error) {
+    std::fprintf(stderr, "Cannot create %s: %s\n", dir.c_str(), error.message().c_str());
+    return false;
+  }
+
+  const int frames = static_cast<int>(std::lround(options.clipSeconds * options.clipFps));
+  bool ok = true;
+  for (int i = 0; i < frames && ok; ++i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "frame-%05d.png", i);
+    const float time = options.clipStart + static_cast<float>(i) / options.clipFps;
+    ok = CaptureFrame(options.size, time, (dir / name).string());
+    std::fprintf(stderr, "\rclip: frame %d of %d", i + 1, frames);
+  }
+  std::fputc('\n', stderr);
+  if (ok) {
+    ok = RunCommand(
+        FfmpegArguments((dir / "frame-%05d.png").string(), options.clipFps, options.clipPath));
+  }
+  if (temporary) fs::remove_all(dir, error);
+  if (ok) std::fprintf(stderr, "clip: %s, %d frames\n", options.clipPath.c_str(), frames);
+  return ok;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options options;
+  if (!ParseOptions(argc, argv, options)) {
+    PrintUsage();
+    return 2;
+  }
+
+  ToolWindow tool;
+  if (!OpenToolWindow(options.size, true, tool)) return 1;
+  CreateScene(options.size.width, options.size.height);
+  PrepareFirstFrame();
+
+  bool ok = true;
+  for (const Still& still : options.stills) {
+    ok = CaptureFrame(options.size, still.time, still.path) && ok;
+  }
+  if (!options.clipPath.empty()) ok = CaptureClip(options) && ok;
+
+  DeleteScene();
+  CloseToolWindow(tool);
+  return ok ? 0 : 1;
+}

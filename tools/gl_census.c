@@ -1,0 +1,259 @@
+// GL object census: a preloaded shared library (LD_PRELOAD) for soak runs of the real program.
+//
+// It interposes SDL_GL_GetProcAddress, the resolver the program hands to its GL loader, and
+// gives back counting wrappers for the entry points that create and delete GL objects. Each kind
+// keeps a bitmap of its live names, so deleting name 0, an unknown name or a name twice changes
+// nothing. glDeleteShader counts as a deletion even while the shader is still attached.
+// It also interposes SDL_GL_SwapWindow to count frames and, on the first frame and then at most
+// once a second, replaces the file named by VELMORA_GL_CENSUS_FILE with lines "KEY VALUE":
+// phase (running, or exit when written at process exit), frames, seconds (since load), live,
+// created, deleted (all kinds together) and the live count of each kind. Without that variable
+// it only counts. Everything runs on the thread that owns the GL context, so there are no locks.
+#define _GNU_SOURCE
+#include <SDL3/SDL_video.h>
+#include <dlfcn.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <time.h>
+
+typedef unsigned int GLuint;
+typedef unsigned int GLenum;
+typedef int GLsizei;
+
+enum Kind {
+  BUFFERS,
+  VERTEX_ARRAYS,
+  TEXTURES,
+  FRAMEBUFFERS,
+  RENDERBUFFERS,
+  SAMPLERS,
+  QUERIES,
+  PROGRAMS,
+  SHADERS,
+  KIND_COUNT
+};
+
+static const char* const kindNames[KIND_COUNT] = {"buffers",      "vertex_arrays", "textures",
+                                                  "framebuffers", "renderbuffers", "samplers",
+                                                  "queries",      "programs",      "shaders"};
+
+struct Census {
+  unsigned char* live;  // bit n set: name n is live
+  size_t bytes;
+  long count, created, deleted;
+};
+
+static struct Census census[KIND_COUNT];
+static unsigned long long frames;
+static struct timespec loadedAt, lastWrite;
+static char* censusPath;
+static char* tempPath;
+
+static void* NextSymbol(const char* name) {
+  void* symbol = dlsym(RTLD_NEXT, name);
+  if (!symbol) {
+    fprintf(stderr, "gl_census: %s not found\n", name);
+    abort();
+  }
+  return symbol;
+}
+
+static void AddName(enum Kind kind, GLuint name) {
+  if (name == 0) return;
+  struct Census* c = &census[kind];
+  const size_t byte = name / 8;
+  if (byte >= c->bytes) {
+    size_t bytes = c->bytes ? c->bytes : 64;
+    while (bytes <= byte) bytes *= 2;
+    unsigned char* grown = realloc(c->live, bytes);
+    if (!grown) abort();
+    memset(grown + c->bytes, 0, bytes - c->bytes);
+    c->live = grown;
+    c->bytes = bytes;
+  }
+  const unsigned char bit = (unsigned char)(1u << (name % 8));
+  if (!(c->live[byte] & bit)) {
+    c->live[byte] |= bit;
+    c->count++;
+  }
+  c->created++;
+}
+
+static void RemoveName(enum Kind kind, GLuint name) {
+  struct Census* c = &census[kind];
+  const size_t byte = name / 8;
+  const unsigned char bit = (unsigned char)(1u << (name % 8));
+  if (name == 0 || byte >= c->bytes || !(c->live[byte] & bit)) return;
+  c->live[byte] &= (unsigned char)~bit;
+  c->count--;
+  c->deleted++;
+}
+
+// One wrapper per entry point; each calls the driver's function saved in real_<name>.
+#define GEN(fn, kind)                                        \
+  static SDL_FunctionPointer real_##fn;                      \
+  static void census_##fn(GLsizei n, GLuint* names) {        \
+    ((void (*)(GLsizei, GLuint*))real_##fn)(n, names);       \
+    for (GLsizei i = 0; i < n; i++) AddName(kind, names[i]); \
+  }
+#define GEN_TARGETED(fn, kind)                                         \
+  static SDL_FunctionPointer real_##fn;                                \
+  static void census_##fn(GLenum target, GLsizei n, GLuint* names) {   \
+    ((void (*)(GLenum, GLsizei, GLuint*))real_##fn)(target, n, names); \
+    for (GLsizei i = 0; i < n; i++) AddName(kind, names[i]);           \
+  }
+#define DELETE(fn, kind)                                        \
+  static SDL_FunctionPointer real_##fn;                         \
+  static void census_##fn(GLsizei n, const GLuint* names) {     \
+    for (GLsizei i = 0; i < n; i++) RemoveName(kind, names[i]); \
+    ((void (*)(GLsizei, const GLuint*))real_##fn)(n, names);    \
+  }
+
+GEN(glGenBuffers, BUFFERS)
+GEN(glCreateBuffers, BUFFERS)
+DELETE(glDeleteBuffers, BUFFERS)
+GEN(glGenVertexArrays, VERTEX_ARRAYS)
+GEN(glCreateVertexArrays, VERTEX_ARRAYS)
+DELETE(glDeleteVertexArrays, VERTEX_ARRAYS)
+GEN(glGenTextures, TEXTURES)
+GEN_TARGETED(glCreateTextures, TEXTURES)
+DELETE(glDeleteTextures, TEXTURES)
+GEN(glGenFramebuffers, FRAMEBUFFERS)
+GEN(glCreateFramebuffers, FRAMEBUFFERS)
+DELETE(glDeleteFramebuffers, FRAMEBUFFERS)
+GEN(glGenRenderbuffers, RENDERBUFFERS)
+GEN(glCreateRenderbuffers, RENDERBUFFERS)
+DELETE(glDeleteRenderbuffers, RENDERBUFFERS)
+GEN(glGenSamplers, SAMPLERS)
+GEN(glCreateSamplers, SAMPLERS)
+DELETE(glDeleteSamplers, SAMPLERS)
+GEN(glGenQueries, QUERIES)
+GEN_TARGETED(glCreateQueries, QUERIES)
+DELETE(glDeleteQueries, QUERIES)
+
+static SDL_FunctionPointer real_glCreateProgram;
+static GLuint census_glCreateProgram(void) {
+  const GLuint program = ((GLuint (*)(void))real_glCreateProgram)();
+  AddName(PROGRAMS, program);
+  return program;
+}
+
+static SDL_FunctionPointer real_glCreateShaderProgramv;
+static GLuint census_glCreateShaderProgramv(GLenum type, GLsizei count, const char* const* text) {
+  const GLuint program =
+      ((GLuint (*)(GLenum, GLsizei, const char* const*))real_glCreateShaderProgramv)(type, count,
+                                                                                     text);
+  AddName(PROGRAMS, program);
+  return program;
+}
+
+static SDL_FunctionPointer real_glDeleteProgram;
+static void census_glDeleteProgram(GLuint program) {
+  RemoveName(PROGRAMS, program);
+  ((void (*)(GLuint))real_glDeleteProgram)(program);
+}
+
+static SDL_FunctionPointer real_glCreateShader;
+static GLuint census_glCreateShader(GLenum type) {
+  const GLuint shader = ((GLuint (*)(GLenum))real_glCreateShader)(type);
+  AddName(SHADERS, shader);
+  return shader;
+}
+
+static SDL_FunctionPointer real_glDeleteShader;
+static void census_glDeleteShader(GLuint shader) {
+  RemoveName(SHADERS, shader);
+  ((void (*)(GLuint))real_glDeleteShader)(shader);
+}
+
+#define ENTRY(fn) {#fn, &real_##fn, (SDL_FunctionPointer)census_##fn}
+static const struct {
+  const char* name;
+  SDL_FunctionPointer* real;
+  SDL_FunctionPointer wrapper;
+} wrappers[] = {
+    ENTRY(glGenBuffers),       ENTRY(glCreateBuffers),        ENTRY(glDeleteBuffers),
+    ENTRY(glGenVertexArrays),  ENTRY(glCreateVertexArrays),   ENTRY(glDeleteVertexArrays),
+    ENTRY(glGenTextures),      ENTRY(glCreateTextures),       ENTRY(glDeleteTextures),
+    ENTRY(glGenFramebuffers),  ENTRY(glCreateFramebuffers),   ENTRY(glDeleteFramebuffers),
+    ENTRY(glGenRenderbuffers), ENTRY(glCreateRenderbuffers),  ENTRY(glDeleteRenderbuffers),
+    ENTRY(glGenSamplers),      ENTRY(glCreateSamplers),       ENTRY(glDeleteSamplers),
+    ENTRY(glGenQueries),       ENTRY(glCreateQueries),        ENTRY(glDeleteQueries),
+    ENTRY(glCreateProgram),    ENTRY(glCreateShaderProgramv), ENTRY(glDeleteProgram),
+    ENTRY(glCreateShader),     ENTRY(glDeleteShader),
+};
+
+SDL_FunctionPointer SDL_GL_GetProcAddress(const char* proc) {
+  static SDL_FunctionPointer (*real)(const char*);
+  if (!real) {
+    void* symbol = NextSymbol("SDL_GL_GetProcAddress");
+    memcpy(&real, &symbol, sizeof real);
+  }
+  const SDL_FunctionPointer function = real(proc);
+  if (!function || !proc) return function;
+  for (size_t i = 0; i < sizeof wrappers / sizeof wrappers[0]; i++) {
+    if (strcmp(proc, wrappers[i].name) == 0) {
+      *wrappers[i].real = function;
+      return wrappers[i].wrapper;
+    }
+  }
+  return function;
+}
+
+static double Seconds(struct timespec from, struct timespec to) {
+  return (double)(to.tv_sec - from.tv_sec) + (double)(to.tv_nsec - from.tv_nsec) / 1e9;
+}
+
+static void WriteCensus(const char* phase) {
+  if (!censusPath) return;
+  long live = 0, created = 0, deleted = 0;
+  for (int k = 0; k < KIND_COUNT; k++) {
+    live += census[k].count;
+    created += census[k].created;
+    deleted += census[k].deleted;
+  }
+  struct timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  FILE* file = fopen(tempPath, "w");
+  if (!file) return;
+  fprintf(file, "phase %s\nframes %llu\nseconds %.3f\nlive %ld\ncreated %ld\ndeleted %ld\n", phase,
+          frames, Seconds(loadedAt, now), live, created, deleted);
+  for (int k = 0; k < KIND_COUNT; k++) fprintf(file, "%s %ld\n", kindNames[k], census[k].count);
+  if (fclose(file) == 0) rename(tempPath, censusPath);
+  lastWrite = now;
+}
+
+bool SDL_GL_SwapWindow(SDL_Window* window) {
+  static bool (*real)(SDL_Window*);
+  if (!real) {
+    void* symbol = NextSymbol("SDL_GL_SwapWindow");
+    memcpy(&real, &symbol, sizeof real);
+  }
+  const bool swapped = real(window);
+  frames++;
+  struct timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  if (frames == 1 || Seconds(lastWrite, now) >= 1.0) WriteCensus("running");
+  return swapped;
+}
+
+__attribute__((constructor)) static void LoadCensus(void) {
+  clock_gettime(CLOCK_MONOTONIC, &loadedAt);
+  const char* path = getenv("VELMORA_GL_CENSUS_FILE");
+  if (!path || !*path) return;
+  const size_t length = strlen(path);
+  censusPath = malloc(length + 1);
+  tempPath = malloc(length + 5);
+  if (!censusPath || !tempPath) abort();
+  memcpy(censusPath, path, length + 1);
+  snprintf(tempPath, length + 5, "%s.tmp", path);
+}
+
+// Runs after the program's own shutdown has deleted what it deletes.
+__attribute__((destructor)) static void UnloadCensus(void) {
+  WriteCensus("exit");
+  for (int k = 0; k < KIND_COUNT; k++) free(census[k].live);
+  free(censusPath);
+  free(tempPath);
+}
