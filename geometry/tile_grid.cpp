@@ -2,12 +2,15 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 
 std::vector<TileVertex> tileVertices;
 
 void BuildTriangleGrid(int columns, int rows, float width, float height, float gap) {
   tileVertices.clear();
   if (columns < 1 || rows < 1) return;
+  // The final size is known: one allocation instead of about twenty moves of a growing list.
+  tileVertices.reserve(static_cast<std::size_t>(columns) * static_cast<std::size_t>(rows) * 3);
 
   const float r3 = std::sqrt(3.0f);
   // A row of n alternating triangles is (n + 1) / 2 sides wide; rows are side * r3 / 2 high.

@@ -3,8 +3,7 @@
 //
 //   start-up   each phase of the scene set-up once, as the program runs it, up to the first
 //              presented frame
-//   grid       BuildTriangleGrid for the program's grid, from an empty list and with capacity
-//              reserved
+//   grid       BuildTriangleGrid for the program's grid, from an empty list without capacity
 //   cpu        the system's own CPU time per frame: RenderFrame with no GL context current, so
 //              that every GL call lands in the GL dispatcher's no-op entry and only the system's
 //              own work remains; heap allocations in those frames
@@ -320,21 +319,14 @@ bool MeasureStartUp(const Options& options, double platformMs) {
 void MeasureGridGeneration(const Options& options) {
   const PixelSize none{0, 0};
   mallopt(M_MMAP_THRESHOLD, 128 * 1024);
-  std::vector<double> fromEmpty, reserved;
+  std::vector<double> fromEmpty;
   for (int run = 0; run < options.gridRuns; ++run) {
     std::vector<TileVertex>().swap(tileVertices);  // back to an empty list without capacity
-    Clock::time_point start = Clock::now();
+    const Clock::time_point start = Clock::now();
     BuildTriangleGrid(gridColumns, gridRows, gridWidth, gridHeight, tileGap);
     fromEmpty.push_back(MillisecondsSince(start));
-
-    std::vector<TileVertex>().swap(tileVertices);
-    tileVertices.reserve(static_cast<std::size_t>(gridColumns) * gridRows * 3);
-    start = Clock::now();
-    BuildTriangleGrid(gridColumns, gridRows, gridWidth, gridHeight, tileGap);
-    reserved.push_back(MillisecondsSince(start));
   }
   AddSeries("grid", "BuildTriangleGrid (from empty)", none, programGrid, fromEmpty, "ms");
-  AddSeries("grid", "BuildTriangleGrid (capacity reserved)", none, programGrid, reserved, "ms");
 }
 
 // ---- The system's own CPU work per frame ----
