@@ -114,14 +114,6 @@ TEST_F(Capture, AStillMatchesTheFrameRenderedByTheProgramsFrameCode) {
   EXPECT_GT(DifferentShare(captured, RenderHere(3.0f)), 0.2);
 }
 
-TEST_F(Capture, SeveralStillsInOneRunEachShowTheirOwnTime) {
-  const fs::path early = outputDir / "capture-t2.png";
-  const fs::path late = outputDir / "capture-t6.png";
-  ASSERT_TRUE(RunCapture("--frame 2 " + early.string() + " --frame 6.5 " + late.string()));
-  EXPECT_LE(DifferentShare(LoadPng(early), RenderHere(2.0f)), 0.001);
-  EXPECT_LE(DifferentShare(LoadPng(late), RenderHere(6.5f)), 0.001);
-}
-
 TEST_F(Capture, AClipHoldsConsecutiveFramesAtTheChosenRate) {
   const fs::path frames = outputDir / "clip-frames";
   const fs::path clip = outputDir / "clip.gif";
@@ -153,15 +145,6 @@ TEST_F(Capture, AClipHoldsConsecutiveFramesAtTheChosenRate) {
   EXPECT_EQ(delays[0], 100);  // milliseconds at 10 frames per second
   stbi_image_free(gif);
   stbi_image_free(delays);
-}
-
-TEST(CaptureOptions, NonsenseIsRefusedWithoutWritingAnything) {
-  const fs::path path = outputDir / "refused.png";
-  fs::remove(path);
-  EXPECT_FALSE(RunCapture("--frame soon " + path.string()));
-  EXPECT_FALSE(RunCapture("--size 0x10 --frame 0 " + path.string()));
-  EXPECT_FALSE(RunCapture(""));  // nothing asked for
-  EXPECT_FALSE(fs::exists(path));
 }
 
 }  // namespace
