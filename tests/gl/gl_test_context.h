@@ -1,5 +1,5 @@
-// One OpenGL 4.6 core context on a small visible window, shared by every GL test of a process,
-// and read-back helpers. Run under a virtual X display (scripts/with-xvfb.sh).
+// One OpenGL 4.6 core context on a small visible window, shared by every GL test of a process
+// (see main in gl_test_context.cpp). Run under a virtual X display (scripts/with-xvfb.sh).
 #pragma once
 
 #include <glad/gl.h>
@@ -9,9 +9,6 @@
 
 inline constexpr int testWindowWidth = 480;
 inline constexpr int testWindowHeight = 270;
-
-// Colour of one pixel of the bound read framebuffer, channels 0..1.
-std::array<float, 4> ReadPixel(int x, int y);
 
 // A width x height block of the bound read framebuffer, RGBA bytes, bottom row first.
 std::vector<std::array<unsigned char, 4>> ReadPixels(int x, int y, int width, int height);

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <tuple>
+#include <vector>
 
 #include "geometry/tile_grid.h"
 #include "tests/gl/gl_test_context.h"
@@ -15,63 +17,49 @@ GLint BufferSize(GLuint buffer) {
   return size;
 }
 
-struct Layout {
-  GLuint location;
-  GLint components;
-  GLint stride;
-  GLint offset;
-  GLuint buffer;
-};
-
-void ExpectAttribute(GLuint vao, const Layout& expected) {
-  SCOPED_TRACE(::testing::Message() << "location " << expected.location);
-  GLint value = 0;
-  glGetVertexArrayIndexediv(vao, expected.location, GL_VERTEX_ATTRIB_ARRAY_ENABLED, &value);
-  EXPECT_EQ(value, GL_TRUE);
-  glGetVertexArrayIndexediv(vao, expected.location, GL_VERTEX_ATTRIB_ARRAY_SIZE, &value);
-  EXPECT_EQ(value, expected.components);
-  glGetVertexArrayIndexediv(vao, expected.location, GL_VERTEX_ATTRIB_ARRAY_TYPE, &value);
-  EXPECT_EQ(value, GL_FLOAT);
-  glGetVertexArrayIndexediv(vao, expected.location, GL_VERTEX_ATTRIB_ARRAY_NORMALIZED, &value);
-  EXPECT_EQ(value, GL_FALSE);
-  glGetVertexArrayIndexediv(vao, expected.location, GL_VERTEX_ATTRIB_ARRAY_STRIDE, &value);
-  EXPECT_EQ(value, expected.stride);
-  glGetVertexArrayIndexediv(vao, expected.location, GL_VERTEX_ATTRIB_RELATIVE_OFFSET, &value);
-  GLint64 bindingOffset = 0;
-  glGetVertexArrayIndexed64iv(vao, expected.location, GL_VERTEX_BINDING_OFFSET, &bindingOffset);
-  EXPECT_EQ(value + bindingOffset, expected.offset);
-  glGetVertexArrayIndexediv(vao, expected.location, GL_VERTEX_ATTRIB_ARRAY_BUFFER_BINDING, &value);
-  EXPECT_EQ(static_cast<GLuint>(value), expected.buffer);
-}
-
-void ExpectDisabled(GLuint vao, GLuint location) {
-  GLint enabled = GL_TRUE;
-  glGetVertexArrayIndexediv(vao, location, GL_VERTEX_ATTRIB_ARRAY_ENABLED, &enabled);
-  EXPECT_EQ(enabled, GL_FALSE) << "location " << location;
+GLint Attribute(GLuint vao, GLuint location, GLenum name) {
+  GLint value = -1;
+  glGetVertexArrayIndexediv(vao, location, name, &value);
+  return value;
 }
 
 TEST(MeshBuffers, HoldTheThreeMeshesWithTheirLayoutsAndLeaveNothingBound) {
   BuildTriangleGrid(gridColumns, gridRows, gridWidth, gridHeight, tileGap);
   CreateGpuResources(testWindowWidth, testWindowHeight);
-
   EXPECT_EQ(BufferSize(tileVbo), 21504000);
   EXPECT_EQ(BufferSize(backdropVbo), 72);
   EXPECT_EQ(BufferSize(screenQuadVbo), 96);
 
-  ExpectAttribute(tileVao, {0, 3, 28, 0, tileVbo});
-  ExpectAttribute(tileVao, {1, 2, 28, 12, tileVbo});
-  ExpectAttribute(tileVao, {2, 2, 28, 20, tileVbo});
-  ExpectAttribute(backdropVao, {0, 3, 12, 0, backdropVbo});
-  ExpectDisabled(backdropVao, 1);
-  ExpectAttribute(screenQuadVao, {0, 2, 16, 0, screenQuadVbo});
-  ExpectAttribute(screenQuadVao, {1, 2, 16, 8, screenQuadVbo});
-  ExpectDisabled(screenQuadVao, 2);
+  // Enabled float attributes, not normalised: vertex array, location, buffer, then components,
+  // stride and offset.
+  for (const auto& [vao, location, buffer, format] :
+       {std::tuple{tileVao, 0, tileVbo, std::vector<GLint>{3, 28, 0}},
+        {tileVao, 1, tileVbo, std::vector<GLint>{2, 28, 12}},
+        {tileVao, 2, tileVbo, std::vector<GLint>{2, 28, 20}},
+        {backdropVao, 0, backdropVbo, std::vector<GLint>{3, 12, 0}},
+        {screenQuadVao, 0, screenQuadVbo, std::vector<GLint>{2, 16, 0}},
+        {screenQuadVao, 1, screenQuadVbo, std::vector<GLint>{2, 16, 8}}}) {
+    SCOPED_TRACE(::testing::Message() << "vertex array " << vao << ", location " << location);
+    const auto get = [&](GLenum name) { return Attribute(vao, location, name); };
+    GLint64 bindingOffset = -1;
+    glGetVertexArrayIndexed64iv(vao, location, GL_VERTEX_BINDING_OFFSET, &bindingOffset);
+    EXPECT_EQ((std::vector<GLint>{
+                  get(GL_VERTEX_ATTRIB_ARRAY_SIZE), get(GL_VERTEX_ATTRIB_ARRAY_STRIDE),
+                  get(GL_VERTEX_ATTRIB_RELATIVE_OFFSET) + static_cast<GLint>(bindingOffset)}),
+              format);
+    EXPECT_EQ(get(GL_VERTEX_ATTRIB_ARRAY_ENABLED), GL_TRUE);
+    EXPECT_EQ(get(GL_VERTEX_ATTRIB_ARRAY_TYPE), GL_FLOAT);
+    EXPECT_EQ(get(GL_VERTEX_ATTRIB_ARRAY_NORMALIZED), GL_FALSE);
+    EXPECT_EQ(static_cast<GLuint>(get(GL_VERTEX_ATTRIB_ARRAY_BUFFER_BINDING)), buffer);
+  }
+  EXPECT_EQ(Attribute(backdropVao, 1, GL_VERTEX_ATTRIB_ARRAY_ENABLED), GL_FALSE);
+  EXPECT_EQ(Attribute(screenQuadVao, 2, GL_VERTEX_ATTRIB_ARRAY_ENABLED), GL_FALSE);
 
-  GLint bound = -1;
-  glGetIntegerv(GL_VERTEX_ARRAY_BINDING, &bound);
-  EXPECT_EQ(bound, 0);
-  glGetIntegerv(GL_ARRAY_BUFFER_BINDING, &bound);
-  EXPECT_EQ(bound, 0);
+  GLint vertexArray = -1, arrayBuffer = -1;
+  glGetIntegerv(GL_VERTEX_ARRAY_BINDING, &vertexArray);
+  glGetIntegerv(GL_ARRAY_BUFFER_BINDING, &arrayBuffer);
+  EXPECT_EQ(vertexArray, 0);
+  EXPECT_EQ(arrayBuffer, 0);
 
   // The tile buffer holds tileVertices byte for byte.
   std::vector<TileVertex> uploaded(tileVertices.size());
@@ -84,7 +72,6 @@ TEST(MeshBuffers, AnEmptyGridGivesAnEmptyTileBufferThatDrawsNothing) {
   BuildTriangleGrid(0, 0, gridWidth, gridHeight, tileGap);
   CreateGpuResources(testWindowWidth, testWindowHeight);
   EXPECT_EQ(BufferSize(tileVbo), 0);
-
   glBindVertexArray(tileVao);
   glDrawArrays(GL_TRIANGLES, 0, static_cast<GLsizei>(tileVertices.size()));
   glBindVertexArray(0);

@@ -2,45 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "render/scene_programs.h"
 #include "tests/gl/gl_test_context.h"
 
 namespace {
-
-constexpr const char* vertexSource =
-    "#version 460 core\n"
-    "layout(location = 0) in vec3 aPosition;\n"
-    "void main() { gl_Position = vec4(aPosition, 1.0); }\n";
-
-constexpr const char* fragmentSource =
-    "#version 460 core\n"
-    "out vec4 FragColor;\n"
-    "void main() { FragColor = vec4(1.0); }\n";
-
-constexpr const char* brokenFragmentSource =
-    "#version 460 core\n"
-    "out vec4 FragColor;\n"
-    "void main() { FragColor = vec4(1.0) }\n";
-
-// The driver's own log of a shader or a program, whole.
-std::string ShaderLog(GLuint shader) {
-  GLint length = 0;
-  glGetShaderiv(shader, GL_INFO_LOG_LENGTH, &length);
-  std::string log(static_cast<std::size_t>(length), '\0');
-  glGetShaderInfoLog(shader, length, nullptr, log.data());
-  return log.c_str();
-}
-
-std::string ProgramLog(GLuint program) {
-  GLint length = 0;
-  glGetProgramiv(program, GL_INFO_LOG_LENGTH, &length);
-  std::string log(static_cast<std::size_t>(length), '\0');
-  glGetProgramInfoLog(program, length, nullptr, log.data());
-  return log.c_str();
-}
 
 GLint ShaderParameter(GLuint shader, GLenum name) {
   GLint value = -1;
@@ -54,199 +25,101 @@ GLint ProgramParameter(GLuint program, GLenum name) {
   return value;
 }
 
-// The program's shaders, vertex stage first.
-std::vector<GLuint> AttachedShaders(GLuint program) {
-  GLuint shaders[4] = {};
-  GLsizei count = 0;
-  glGetAttachedShaders(program, 4, &count, shaders);
-  std::vector<GLuint> result(shaders, shaders + count);
-  if (result.size() == 2 && ShaderParameter(result[0], GL_SHADER_TYPE) != GL_VERTEX_SHADER) {
-    std::swap(result[0], result[1]);
-  }
-  return result;
+// The driver's whole log of a shader or a program.
+std::string Log(GLuint object, bool isProgram) {
+  GLint length = 0;
+  (isProgram ? glGetProgramiv : glGetShaderiv)(object, GL_INFO_LOG_LENGTH, &length);
+  std::string log(static_cast<std::size_t>(length), '\0');
+  (isProgram ? glGetProgramInfoLog : glGetShaderInfoLog)(object, length, nullptr, log.data());
+  return log.c_str();
 }
 
-struct Build {
-  GLuint program = 0;
-  std::string errors;
-};
-
-Build BuildProgram(const char* vertex, const char* fragment) {
-  Build build;
-  ::testing::internal::CaptureStderr();
-  CreateProgram(build.program, vertex, fragment);
-  build.errors = ::testing::internal::GetCapturedStderr();
-  return build;
-}
-
-TEST(CompileShader, ReturnsTheShaderOfTheTypeAndReportsOnlyAFailedCompile) {
-  ::testing::internal::CaptureStderr();
-  const GLuint vertex = CompileShader(GL_VERTEX_SHADER, vertexSource);
-  const GLuint fragment = CompileShader(GL_FRAGMENT_SHADER, fragmentSource);
-  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
-  ASSERT_TRUE(glIsShader(vertex));
-  ASSERT_TRUE(glIsShader(fragment));
-  EXPECT_EQ(ShaderParameter(vertex, GL_SHADER_TYPE), GL_VERTEX_SHADER);
-  EXPECT_EQ(ShaderParameter(fragment, GL_SHADER_TYPE), GL_FRAGMENT_SHADER);
-  EXPECT_EQ(ShaderParameter(vertex, GL_COMPILE_STATUS), GL_TRUE);
-  EXPECT_EQ(ShaderParameter(fragment, GL_COMPILE_STATUS), GL_TRUE);
-
-  ::testing::internal::CaptureStderr();
-  const GLuint broken = CompileShader(GL_FRAGMENT_SHADER, brokenFragmentSource);
-  const std::string errors = ::testing::internal::GetCapturedStderr();
-  ASSERT_TRUE(glIsShader(broken));
-  EXPECT_EQ(ShaderParameter(broken, GL_COMPILE_STATUS), GL_FALSE);
-  const std::string log = ShaderLog(broken);
-  EXPECT_FALSE(log.empty());
-  EXPECT_EQ(errors, "Shader compilation failed:\n" + log + "\n");
-
-  for (GLuint shader : {vertex, fragment, broken}) glDeleteShader(shader);
-}
-
-TEST(CompileShader, CutsALongLogTo1023Characters) {
-  // Every statement names an undeclared variable: one error line each, well over 1024 characters.
-  std::string source = "#version 460 core\nout vec4 FragColor;\nvoid main() {\n";
-  for (int i = 0; i < 60; ++i) {
-    source += "  FragColor.r += undeclaredVariableNumber" + std::to_string(i) + ";\n";
-  }
-  source += "}\n";
-
-  ::testing::internal::CaptureStderr();
-  const GLuint shader = CompileShader(GL_FRAGMENT_SHADER, source.c_str());
-  const std::string errors = ::testing::internal::GetCapturedStderr();
-  const std::string log = ShaderLog(shader);
-  ASSERT_GT(log.size(), 1024u) << "the driver's log is too short to be cut";
-  EXPECT_EQ(errors, "Shader compilation failed:\n" + log.substr(0, 1023) + "\n");
-  glDeleteShader(shader);
-}
-
-TEST(CreateProgram, LinksAndReportsNothingThenLeavesTheShadersToTheProgram) {
-  const Build build = BuildProgram(vertexSource, fragmentSource);
-  EXPECT_EQ(build.errors, "");
-  ASSERT_TRUE(glIsProgram(build.program));
-  EXPECT_EQ(ProgramParameter(build.program, GL_LINK_STATUS), GL_TRUE);
-
-  const std::vector<GLuint> shaders = AttachedShaders(build.program);
-  ASSERT_EQ(shaders.size(), 2u);
-  EXPECT_EQ(ShaderParameter(shaders[0], GL_SHADER_TYPE), GL_VERTEX_SHADER);
-  EXPECT_EQ(ShaderParameter(shaders[1], GL_SHADER_TYPE), GL_FRAGMENT_SHADER);
-  for (GLuint shader : shaders) EXPECT_EQ(ShaderParameter(shader, GL_DELETE_STATUS), GL_TRUE);
-
-  // Flagged for deletion, they go with the program.
-  glDeleteProgram(build.program);
-  for (GLuint shader : shaders) EXPECT_FALSE(glIsShader(shader));
-  EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
-}
-
-TEST(CreateProgram, ReportsEachFailedStageInOrderThenTheLinkAndKeepsTheProgram) {
-  const char* brokenVertexSource =
-      "#version 460 core\n"
-      "void main() { gl_Position = undeclaredPosition; }\n";
-  struct Case {
-    const char* name;
-    const char* vertex;
-    const char* fragment;
-  };
-  for (const Case& c : {Case{"fragment", vertexSource, brokenFragmentSource},
-                        Case{"both", brokenVertexSource, brokenFragmentSource}}) {
-    SCOPED_TRACE(c.name);
-    const Build build = BuildProgram(c.vertex, c.fragment);
-    ASSERT_NE(build.program, 0u);
-    ASSERT_TRUE(glIsProgram(build.program));
-    EXPECT_EQ(ProgramParameter(build.program, GL_LINK_STATUS), GL_FALSE);
-
-    const std::vector<GLuint> shaders = AttachedShaders(build.program);
-    ASSERT_EQ(shaders.size(), 2u);
-    std::string expected;
-    for (GLuint shader : shaders) {
-      EXPECT_EQ(ShaderParameter(shader, GL_DELETE_STATUS), GL_TRUE);
-      if (ShaderParameter(shader, GL_COMPILE_STATUS) == GL_FALSE) {
-        expected += "Shader compilation failed:\n" + ShaderLog(shader) + "\n";
-      }
-    }
-    const std::string linkLog = ProgramLog(build.program);
-    EXPECT_FALSE(linkLog.empty());
-    expected += "Shader linking failed:\n" + linkLog + "\n";
-    EXPECT_EQ(build.errors, expected);
-    glDeleteProgram(build.program);
-  }
-}
-
-TEST(CreateProgram, CutsALongLinkLogTo1023Characters) {
-  // Each fragment input lacks a vertex output: one linker error per input.
-  std::string fragment = "#version 460 core\nout vec4 FragColor;\n";
-  std::string sum = "vec4(0.0)";
+// A failed fragment compile is reported with its log, then the failed link with the program's
+// log, each cut to 1023 characters; the program is kept and its shaders are left to it.
+TEST(CreateProgram, ReportsAFailedCompileThenTheLinkWithLogsCutTo1023Characters) {
+  const char* vertex = "#version 460 core\nvoid main() { gl_Position = vec4(0.0); }\n";
+  // 40 undeclared variables give 40 compile errors; 40 inputs without outputs, 40 link errors.
+  std::string undeclared, unmatched, sum = "vec4(0.0)";
   for (int i = 0; i < 40; ++i) {
-    const std::string name = "unmatchedVaryingNumber" + std::to_string(i);
-    fragment += "in vec4 " + name + ";\n";
-    sum += " + " + name;
+    const std::string n = std::to_string(i);
+    undeclared += "  FragColor.r += undeclaredVariableNumber" + n + ";\n";
+    unmatched += "in vec4 unmatchedVaryingNumber" + n + ";\n";
+    sum += " + unmatchedVaryingNumber" + n;
   }
-  fragment += "void main() { FragColor = " + sum + "; }\n";
-
-  const Build build = BuildProgram(vertexSource, fragment.c_str());
-  const std::string log = ProgramLog(build.program);
-  ASSERT_GT(log.size(), 1024u) << "the driver's link log is too short to be cut";
-  EXPECT_EQ(build.errors, "Shader linking failed:\n" + log.substr(0, 1023) + "\n");
-  glDeleteProgram(build.program);
+  const std::string header = "#version 460 core\nout vec4 FragColor;\n";
+  for (const auto& [name, fragment, compiles, links, longLog] :
+       {std::tuple{"fine", header + "void main() { FragColor = vec4(1.0); }\n", true, true, false},
+        {"broken", header + "void main() { FragColor = vec4(1.0) }\n", false, false, false},
+        {"long compile log", header + "void main() {\n" + undeclared + "}\n", false, false, true},
+        {"long link log", header + unmatched + "void main() { FragColor = " + sum + "; }\n", true,
+         false, true}}) {
+    SCOPED_TRACE(name);
+    GLuint program = 0, shaders[2] = {};
+    ::testing::internal::CaptureStderr();
+    CreateProgram(program, vertex, fragment.c_str());
+    const std::string errors = ::testing::internal::GetCapturedStderr();
+    ASSERT_NE(program, 0u);
+    ASSERT_TRUE(glIsProgram(program));
+    GLsizei count = 0;
+    glGetAttachedShaders(program, 2, &count, shaders);
+    ASSERT_EQ(count, 2);
+    std::string compileLog;
+    for (const GLuint shader : shaders) {
+      EXPECT_EQ(ShaderParameter(shader, GL_DELETE_STATUS), GL_TRUE);
+      const bool fragment = ShaderParameter(shader, GL_SHADER_TYPE) == GL_FRAGMENT_SHADER;
+      EXPECT_EQ(ShaderParameter(shader, GL_COMPILE_STATUS), GLint{!fragment || compiles});
+      if (fragment) compileLog = Log(shader, false);
+    }
+    const std::string linkLog = Log(program, true);
+    EXPECT_EQ(ProgramParameter(program, GL_LINK_STATUS), GLint{links});
+    // A long log must be long enough to be cut.
+    ASSERT_GE((compiles ? linkLog : compileLog).size(), longLog ? 1025u : 0u);
+    std::string expected;
+    if (!compiles) expected += "Shader compilation failed:\n" + compileLog.substr(0, 1023) + "\n";
+    if (!links) expected += "Shader linking failed:\n" + linkLog.substr(0, 1023) + "\n";
+    EXPECT_EQ(errors, expected);
+    glDeleteProgram(program);
+  }
 }
 
-// Each UniformSet field holds the location of its own name in its program, -1 where the linked
-// program lacks that name.
-void ExpectUniforms(GLuint program, const UniformSet& set, const char* const (&active)[8]) {
-  const struct {
-    const char* name;
-    GLint location;
-  } fields[] = {{"model", set.model},
-                {"view", set.view},
-                {"projection", set.projection},
-                {"tileMovementStrength", set.tileMovementStrength},
-                {"cornerMovementStrength", set.cornerMovementStrength},
-                {"heightMapHeight", set.heightMapHeight},
-                {"time", set.time},
-                {"lightPosition", set.lightPosition}};
-  for (const auto& field : fields) {
-    bool shouldBeActive = false;
-    for (const char* name : active) {
-      if (name && std::string(name) == field.name) shouldBeActive = true;
-    }
-    if (shouldBeActive) {
-      EXPECT_NE(field.location, -1) << field.name;
-      EXPECT_EQ(field.location, glGetUniformLocation(program, field.name)) << field.name;
-    } else {
-      EXPECT_EQ(field.location, -1) << field.name;
-    }
-  }
-}
-
+// Each UniformSet field holds the location of its name in its own program, and -1 for the
+// names the program does not read: heightMapHeight is declared but read by neither tile
+// program, so the linker drops it.
 TEST(ScenePrograms, AllFourLinkSilentlyWithTheirUniformLocations) {
   ::testing::internal::CaptureStderr();
   BuildScenePrograms();
   EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+  EXPECT_EQ(std::set({tileProgram, backdropProgram, lightMaskProgram, lightShaftProgram}).size(),
+            4u);
 
-  const GLuint programs[] = {tileProgram, backdropProgram, lightMaskProgram, lightShaftProgram};
-  for (GLuint program : programs) {
-    ASSERT_TRUE(glIsProgram(program));
-    EXPECT_EQ(ProgramParameter(program, GL_LINK_STATUS), GL_TRUE) << ProgramLog(program);
-    EXPECT_EQ(AttachedShaders(program).size(), 2u);
+  const std::vector<std::string> camera{"model", "view", "projection"},
+      tile{"model", "view", "projection", "tileMovementStrength", "cornerMovementStrength", "time"};
+  const struct {
+    GLuint program;
+    const UniformSet& uniforms;
+    std::vector<std::string> read;
+  } programs[] = {{tileProgram, tileUniforms, tile},
+                  {backdropProgram, backdropUniforms, camera},
+                  {lightMaskProgram, lightMaskUniforms, tile},
+                  {lightShaftProgram, lightShaftUniforms, {"lightPosition"}}};
+  for (const auto& [program, u, read] : programs) {
+    SCOPED_TRACE(::testing::Message() << "program " << program);
+    EXPECT_EQ(ProgramParameter(program, GL_LINK_STATUS), GL_TRUE);
+    const std::pair<const char*, GLint> fields[] = {
+        {"model", u.model},
+        {"view", u.view},
+        {"projection", u.projection},
+        {"tileMovementStrength", u.tileMovementStrength},
+        {"cornerMovementStrength", u.cornerMovementStrength},
+        {"heightMapHeight", u.heightMapHeight},
+        {"time", u.time},
+        {"lightPosition", u.lightPosition}};
+    for (const auto& [name, location] : fields) {
+      const bool isRead = std::find(read.begin(), read.end(), name) != read.end();
+      EXPECT_EQ(location, glGetUniformLocation(program, name)) << name;
+      EXPECT_EQ(location != -1, isRead) << name;
+    }
   }
-  EXPECT_NE(tileProgram, backdropProgram);
-  EXPECT_NE(tileProgram, lightMaskProgram);
-  EXPECT_NE(lightMaskProgram, lightShaftProgram);
-
-  // heightMapHeight is declared but read by neither tile program, so the linker drops it.
-  const char* const tileNames[8] = {
-      "model", "view", "projection", "tileMovementStrength", "cornerMovementStrength", "time"};
-  ExpectUniforms(tileProgram, tileUniforms, tileNames);
-  ExpectUniforms(lightMaskProgram, lightMaskUniforms, tileNames);
-  const char* const cameraNames[8] = {"model", "view", "projection"};
-  ExpectUniforms(backdropProgram, backdropUniforms, cameraNames);
-  const char* const shaftNames[8] = {"lightPosition"};
-  ExpectUniforms(lightShaftProgram, lightShaftUniforms, shaftNames);
-
-  // The samplers are looked up each frame; they must be active to be set.
-  EXPECT_NE(glGetUniformLocation(tileProgram, "heightMap"), -1);
-  EXPECT_NE(glGetUniformLocation(lightMaskProgram, "heightMap"), -1);
-  EXPECT_NE(glGetUniformLocation(lightShaftProgram, "lightMask"), -1);
   EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
 }
 
