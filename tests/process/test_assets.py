@@ -1,53 +1,85 @@
-"""The height-map picture: no assets at all, and a black picture. Broken and unusual pictures
-are in test_bad_assets.py."""
+"""Broken and unusual height-map pictures, made at test time, and no assets at all. A picture
+that fails is reported and leaves texture 0, which reads black and lifts every tile: the view is
+mint. Each valid one here has red at full and other channels at zero: it lifts nothing, the view
+is grey; channels or rows out of place show mint."""
 
-import subprocess
+import random
+import shutil
+import struct
 import unittest
+import zlib
 
-from velmora_process import Display, VelmoraTestCase, make_workdir, run_velmora
+from velmora_process import ASSETS, Display, VelmoraTest, run, workdir
 
-TEXTURE_LINE = "Failed to load texture: /textures/text1.jpg"
+JPEG = ASSETS / "textures/text1.jpg"
+TEXTURE = "Failed to load texture: /textures/text1.jpg"
 
 
-class HeightMap(VelmoraTestCase):
-    def run_with_picture(self, display, make):
-        """Runs velmora with assets/textures/text1.jpg made by `make(path)`; returns the run
-        and the tile colours seen on screen."""
-        workdir = make_workdir(self)
-        picture = workdir / "assets" / "textures" / "text1.jpg"
-        picture.unlink()
-        make(picture)
-        seen = {}
-        run = run_velmora(workdir, display, run_seconds=0,
-                          before_stop=lambda process: seen.update(display.tile_colours()))
-        return run, seen
+def png(width, height, colour_type, pixel=b"\xff", depth=8, rows=None):
+    """An unfiltered PNG of one colour (`pixel` in the file's sample layout) or of `rows`."""
+    def chunk(tag, data):
+        body = tag + data
+        return struct.pack(">I", len(data)) + body + struct.pack(">I", zlib.crc32(body))
+    header = struct.pack(">IIBBBBB", width, height, depth, colour_type, 0, 0, 0)
+    pixels = zlib.compress(b"".join(b"\0" + row for row in rows or [pixel * width] * height))
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", pixels)
+            + chunk(b"IEND", b""))
 
-    def test_without_assets_it_reports_both_and_draws_untextured(self):
-        seen = {}
-        with Display() as display:
-            run = run_velmora(make_workdir(self, with_assets=False), display, run_seconds=0,
-                              before_stop=lambda process: seen.update(display.tile_colours()))
-        self.assertEqual(run.returncode, 0, run.stderr)
-        self.assertNormalStdout(run)
-        lines = run.stderr_lines()
-        self.assertEqual(len(lines), 3, run.stderr)
-        self.assertEqual(lines[0], TEXTURE_LINE)
-        for line, prefix in zip(lines[1:], ("Failed to load music: ", "Failed to play music: ")):
-            self.assertTrue(line.startswith(prefix) and line[len(prefix):].strip(), lines)
-        # Texture 0 samples black, and black lifts every tile of the band: the view is mint.
-        self.assertGreater(seen["mint"], 0.5, seen)
 
-    def test_a_black_picture_lifts_every_tile(self):
-        # The counterpart of the white pictures of test_bad_assets.py, which lift nothing: a
-        # valid picture recognised by content (a PNG under the .jpg name) whose red is zero.
-        def make(path):
-            subprocess.run(["convert", "-size", "64x32", "xc:black", "-type", "Grayscale",
-                            "-depth", "8", "PNG:" + str(path)], check=True, capture_output=True)
-        with Display() as display:
-            run, seen = self.run_with_picture(display, make)
-        self.assertCleanRun(run)
-        self.assertGreater(seen["mint"], 0.5, seen)
-        self.assertLess(seen["grey"], 0.01, seen)
+GREY, GREY_ALPHA, RGB, RGBA = 0, 4, 2, 6
+NOISE = png(128, 128, RGB, rows=[random.Random(7).randbytes(384) for _ in range(128)])
+# name: (the picture's bytes for a GL maximum texture size, or None for a directory; fails)
+PICTURES = {
+    "zero bytes": (lambda size: b"", True),
+    "text": (lambda size: b"This is not a picture.\n" * 40, True),
+    "directory": (None, True),
+    "JPEG cut in its headers": (lambda size: JPEG.read_bytes()[:100], True),
+    "PNG cut in its pixels": (lambda size: NOISE[:len(NOISE) // 2], True),
+    "PNG with a damaged signature": (lambda size: b"\x89Q" + png(8, 8, GREY)[2:], True),
+    "2^31-1 pixels square": (lambda size: png(2**31 - 1, 2**31 - 1, GREY, rows=[b"\xff"]), True),
+    "wider than GL allows": (lambda size: png(size + 1, 1, GREY), True),
+    "taller than GL allows": (lambda size: png(1, size + 1, GREY), True),
+    "as wide as GL allows": (lambda size: png(size, 1, GREY), False),
+    "one pixel": (lambda size: png(1, 1, GREY), False),
+    "grey, odd width": (lambda size: png(61, 17, GREY), False),
+    "grey and alpha, odd width": (lambda size: png(61, 17, GREY_ALPHA, b"\xff\x00"), False),
+    "RGB, 999-byte rows": (lambda size: png(333, 77, RGB, b"\xff\x00\x00"), False),
+    "RGBA": (lambda size: png(64, 32, RGBA, b"\xff\x00\x00\x00"), False),
+    # Kept at 8 bits by the high bytes: red 0xff00 reads full, green and blue 0x00ff zero.
+    "RGB, 16 bits": (lambda size: png(40, 20, RGB, b"\xff\x00\x00\xff\x00\xff", 16), False),
+}
+
+
+class Assets(VelmoraTest):
+    @classmethod
+    def setUpClass(cls):
+        cls.display = cls.enterClassContext(Display())
+        limits = cls.display.tool("glxinfo", "-l").decode()
+        cls.max_size = int(limits.split("GL_MAX_TEXTURE_SIZE = ")[1].split()[0])
+
+    def run_with(self, change):
+        """Runs velmora once `change(path of the picture)` is done; returns the run and the tile
+        colours on screen."""
+        folder, shares = workdir(self), []
+        change(folder / "assets/textures/text1.jpg")
+        result = run(folder, self.display, lambda process: shares.extend(self.display.tiles()))
+        return result, shares
+
+    def test_pictures(self):
+        for name, (data, fails) in PICTURES.items():
+            def change(path):
+                path.unlink()
+                path.mkdir() if data is None else path.write_bytes(data(self.max_size))
+            with self.subTest(name):
+                result, (mint, grey) = self.run_with(change)
+                self.assertRun(result, [TEXTURE] if fails else [])
+                self.assertGreater(mint if fails else grey, 0.5, f"mint {mint}, grey {grey}")
+                self.assertLess(grey if fails else mint, 0.01, f"mint {mint}, grey {grey}")
+
+    def test_without_assets_it_reports_all_three_and_draws_untextured(self):
+        result, (mint, grey) = self.run_with(lambda path: shutil.rmtree(path.parents[1]))
+        self.assertRun(result, [TEXTURE, "Failed to load music: ?*", "Failed to play music: ?*"])
+        self.assertGreater(mint, 0.5)
 
 
 if __name__ == "__main__":

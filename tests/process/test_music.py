@@ -1,89 +1,113 @@
-"""The music as the audio device receives it (SDL's disk driver writes it to a file). Broken and
-unusual music files are in test_bad_assets.py."""
+"""The music as the audio device receives it, for the real file and for broken and unusual ones
+made at test time. Each run ends with a close request while the music plays or just after."""
 
+import random
+import subprocess
+import time
 import unittest
 
-from velmora_process import (ASSETS, AUDIBLE, RATE, SILENT, WINDOW, Display, VelmoraTestCase,
-                             audible_span, decode_audio, first_sound, make_sound, make_workdir,
-                             read_audio, rms, rms_windows, run_velmora)
+from velmora_process import (ASSETS, RATE, TIMEOUT, Display, VelmoraTest, capture, decode,
+                             first_sound, levels, rms, run, workdir)
 
-MUSIC = ASSETS / "audio" / "test.mp3"
+MUSIC = ASSETS / "audio/test.mp3"
+FAILED = ["Failed to load music: ?*", "Failed to play music: ?*"]
+SILENT, AUDIBLE, SOUND = 10, 300, 100  # RMS of silence, of music; a sample that counts as sound
 
 
-def aligned(capture, music, search=1200):
-    """The frame of `capture` at which `music` starts, found by matching a short stretch of the
-    music half a second in, near where the capture first turns audible."""
-    onset = first_sound(capture)
-    probe = 2 * (RATE // 2)
-    snippet = music[probe:probe + 512]
+def tone(kind, rate, seconds, frequency, *options):
+    """A stereo sine tone at half scale, made by sox as `kind`."""
+    return lambda path: subprocess.run(
+        ["sox", "-n", "-t", kind, "-r", str(rate), "-c", "2", *options, path, "synth",
+         str(seconds), "sine", str(frequency), "vol", "0.5"], check=True, capture_output=True)
 
+
+# name: what writes the music's file; None: it plays, else the lines it is reported in.
+CASES = {
+    "missing": (lambda path: path.unlink(), FAILED),
+    "zero bytes": (lambda path: path.write_bytes(b""), FAILED),
+    "garbage": (lambda path: path.write_bytes(random.Random(11).randbytes(10000)), FAILED),
+    "MP3 cut short": (lambda path: path.write_bytes(MUSIC.read_bytes()[:20000]), None),
+    "16-bit WAV at 22050 Hz": (tone("wav", 22050, 1, 440, "-b", "16"), None),
+    "Ogg Vorbis at 48000 Hz": (tone("vorbis", 48000, 1, 660), None),
+    "MP3 of a quarter second": (tone("mp3", RATE, 0.25, 550), None),
+}
+
+
+def sounding(samples):
+    """The samples from the first to the last one louder than SOUND."""
+    first, last = first_sound(samples, SOUND), first_sound(samples[::-1], SOUND)
+    return samples[2 * first:len(samples) - 2 * last]
+
+
+def aligned(capture, music, onset, search=1200):
+    """The frame of `capture` at which `music` starts: where a stretch of the music half a second
+    in matches best, near where the capture turns audible."""
     def mismatch(start):
-        begin = 2 * start + probe
-        return sum(abs(a - b) for a, b in zip(capture[begin:begin + 512], snippet))
-
+        begin = 2 * start + RATE
+        return sum(abs(a - b) for a, b in zip(capture[begin:begin + 512], music[RATE:RATE + 512]))
     guess = onset - first_sound(music)
     return min(range(max(0, guess - search), guess + search), key=mismatch)
 
 
-class Music(VelmoraTestCase):
-    def run_with_music(self, display, data=None, seconds=2.0, **options):
-        workdir = make_workdir(self)
-        path = workdir / "assets" / "audio" / "test.mp3"
-        if data is None:
-            path.unlink()
-        elif callable(data):
-            data(path)
-        else:
-            path.write_bytes(data)
-        run = run_velmora(workdir, display, run_seconds=seconds, **options)
-        return run, read_audio(run.audio)
+class Music(VelmoraTest):
+    @classmethod
+    def setUpClass(cls):
+        cls.display = cls.enterClassContext(Display())
 
-    def test_plays_the_file_from_the_start(self):
-        with Display() as display:
-            run, capture = self.run_with_music(display, MUSIC.read_bytes(), seconds=3.0)
-        self.assertCleanRun(run)
-        onset = first_sound(capture)
-        self.assertIsNotNone(onset, "the capture is silent")
+    def play(self, write, until):
+        """Runs velmora with the music's file changed by `write(path)`, and asks its window to
+        close once `until(capture so far)` holds or the start-up timeout passes."""
+        folder = workdir(self)
+        write(folder / "assets/audio/test.mp3")
+
+        def wait(process):
+            deadline = time.monotonic() + TIMEOUT
+            while (not until(capture(folder)) and process.poll() is None
+                   and time.monotonic() < deadline):
+                time.sleep(0.1)
+            self.display.request_close()
+        return run(folder, self.display, wait, stop=None)
+
+    def test_the_file_plays_as_decoded_from_the_start_until_the_window_closes(self):
+        result = self.play(lambda path: None, lambda sound: len(sound) > 2 * 3 * RATE)
+        self.assertRun(result)
+        onset, music = first_sound(result.audio), decode(MUSIC)
         self.assertLess(onset, RATE, "silent for the first second")
-        music = decode_audio(MUSIC)
-        start = aligned(capture, music)
+        start = aligned(result.audio, music, onset)
         self.assertLess(abs(start - onset), 2048, "the music does not start where sound starts")
-        heard = capture[2 * start:]
+        heard = result.audio[2 * start:]
         self.assertGreater(len(heard), 2 * 2 * RATE, "less than two seconds captured")
         expected = music[:len(heard)]
-        # Loudness per 100 ms within 10 % of the decoded file's, over all the capture...
-        for tenth, (got, want) in enumerate(zip(rms_windows(heard, 0.1),
-                                                rms_windows(expected, 0.1))):
+        # Loudness per 100 ms within 10 % of the file's up to the close, and the very waveform:
+        # what is left after subtracting the file is under 2 % of it.
+        for tenth, (got, want) in enumerate(zip(levels(heard, 0.1), levels(expected, 0.1))):
             self.assertAlmostEqual(got / want, 1.0, delta=0.1, msg=f"at {tenth / 10:.1f} s")
-        # ...and the very waveform: what is left after subtracting the file is under 2 % of it.
-        residual = rms([a - b for a, b in zip(heard, expected)])
-        self.assertLess(residual, 0.02 * rms(expected))
+        self.assertLess(rms([a - b for a, b in zip(heard, expected)]), 0.02 * rms(expected))
 
-    def test_music_shorter_than_the_run_plays_once(self):
-        def one_second_tone(path):
-            make_sound(path, "synth", "1", "sine", "440", "vol", "0.5")
-
-        with Display() as display:
-            run, capture = self.run_with_music(display, one_second_tone, seconds=3.0)
-        self.assertCleanRun(run)
-        span, levels, gap = audible_span(capture)
-        self.assertLess(first_sound(capture), RATE)
-        self.assertAlmostEqual(span, 1.0, delta=0.15)  # MP3 framing adds up to ~50 ms
-        self.assertFalse(gap)
-        after = levels[int((first_sound(capture) / RATE + 1.2) / WINDOW):]
-        self.assertGreater(len(after) * WINDOW, 2.0, "too short a run to see a repeat")
-        self.assertLess(max(after), SILENT, "sound after the end of the music")
-
-    def test_closing_the_window_while_the_music_plays(self):
-        with Display() as display:
-            run, capture = self.run_with_music(display, MUSIC.read_bytes(), seconds=2.0,
-                                               stop=None,
-                                               before_stop=lambda process: display.request_close())
-        self.assertCleanRun(run)
-        span, levels, gap = audible_span(capture)
-        self.assertFalse(gap)
-        # Still playing until shutdown (allowing the last device buffer to be cut short).
-        self.assertGreater(min(levels[-4:-1]), AUDIBLE)
+    def test_broken_and_unusual_files(self):
+        for name, (write, lines) in CASES.items():
+            with self.subTest(name):
+                if lines:  # a second of device output tells silence from a device never run
+                    result = self.play(write, lambda sound: len(sound) > 2 * RATE)
+                    self.assertRun(result, lines)
+                    self.assertGreater(len(result.audio), 2 * RATE)
+                    self.assertLess(rms(result.audio), 1, "sound without music")
+                    continue
+                reference = workdir(self) / "music"
+                write(reference)
+                expected = sounding(decode(reference))
+                # Until a second past where the music should have ended.
+                result = self.play(write, lambda sound: len(sound) > 2 * RATE + len(expected)
+                                   + 2 * first_sound(sound, SOUND))
+                self.assertRun(result)
+                heard = sounding(result.audio)
+                self.assertAlmostEqual(len(heard) / 2 / RATE, len(expected) / 2 / RATE, delta=0.03)
+                self.assertGreater(min(levels(heard, 0.05)), AUDIBLE, "a silence in the music")
+                self.assertAlmostEqual(rms(heard) / rms(expected), 1.0, delta=0.1)
+                # Played once: silence from 100 ms after its end to the end of the run.
+                after = result.audio[2 * first_sound(result.audio, SOUND) + len(heard) + RATE // 5:]
+                self.assertGreater(len(after), RATE, "too short a run to see the end")
+                self.assertLess(max(levels(after, 0.05)), SILENT, "sound after the music's end")
 
 
 if __name__ == "__main__":

@@ -1,89 +1,60 @@
 """Start-up and shutdown of the real program."""
 
-import signal
 import time
 import unittest
+from signal import SIGINT, SIGTERM
 
-from velmora_process import Display, VelmoraTestCase, make_workdir, run_velmora, tile_colours
+from velmora_process import Display, VelmoraTest, run, workdir
+
+# How a run is ended: seconds after the renderer line, keys typed, then the signal sent. At 0 s
+# the signal arrives while the scene is still being built; a frame on the software renderer
+# takes far longer than Escape and SIGTERM take to arrive together.
+ENDINGS = {"SIGTERM": (1, (), SIGTERM), "SIGINT": (1, (), SIGINT), "Escape": (1, ["Escape"], None),
+           "SIGTERM during start-up": (0, (), SIGTERM), "SIGINT during start-up": (0, (), SIGINT),
+           "Escape and SIGTERM in one turn": (1, ["Escape"], SIGTERM)}
 
 
-class NormalRun(VelmoraTestCase):
-    def test_window_close_request_ends_a_normal_run(self):
-        with Display() as display:
-            run = run_velmora(make_workdir(self), display, stop=signal.SIGTERM)
-        self.assertEqual(run.returncode, 0, run.stderr)
-        self.assertNormalStdout(run)
-        self.assertEqual(run.stderr_lines(), [])
+class Startup(VelmoraTest):
+    @classmethod
+    def setUpClass(cls):
+        cls.display = cls.enterClassContext(Display())
 
-    def test_sigint_and_escape_end_a_normal_run(self):
-        with Display() as display:
-            for name, stop, before_stop in (
-                    ("SIGINT", signal.SIGINT, None),
-                    ("Escape", None, lambda process: display.key("Escape"))):
-                with self.subTest(name):
-                    run = run_velmora(make_workdir(self), display, stop=stop,
-                                      before_stop=before_stop)
-                    self.assertCleanRun(run)
-
-    def test_signals_during_start_up_end_the_run_after_its_first_frame(self):
-        # The signals arrive right after the renderer line, while the scene is still being built.
-        with Display() as display:
-            for stop in (signal.SIGTERM, signal.SIGINT):
-                with self.subTest(stop.name):
-                    self.assertCleanRun(run_velmora(make_workdir(self), display, stop=stop,
-                                                    run_seconds=0))
-
-    def test_escape_and_quit_request_in_one_turn_end_it_once(self):
-        # A frame takes far longer on the software renderer than both requests take to arrive.
-        with Display() as display:
-            run = run_velmora(make_workdir(self), display, stop=signal.SIGTERM,
-                              before_stop=lambda process: display.key("Escape"))
-        self.assertCleanRun(run)
+    def test_each_ending_gives_the_normal_lines_and_status_0(self):
+        for name, (seconds, keys, stop) in ENDINGS.items():
+            with self.subTest(name):
+                self.assertRun(run(workdir(self), self.display, seconds=seconds, stop=stop,
+                                   before_stop=lambda process: keys and self.display.key(*keys)))
 
     def test_other_input_and_a_resize_change_nothing(self):
         def other_input(process):
-            window = str(display.velmora_window())
-            display.key("a", "space", "Return", "q", "F4", "alt+F4", "ctrl+c")
-            display.tool("xdotool", "mousemove", "10", "10", "click", "1", "mousemove", "200",
-                         "100", "click", "3")
-            # Without a window manager the fullscreen window is 1920x1080, centred on the small
-            # screen; it can be moved and resized all the same.
-            display.tool("xdotool", "windowmove", window, "0", "0", "windowsize", window, "160",
-                         "90")
-            geometry = display.tool("xdotool", "getwindowgeometry", window).decode()
-            self.assertIn("Geometry: 160x90", geometry)
-            time.sleep(3)  # several frames at the new size
+            window, tool = self.display.window(), self.display.tool
+            self.display.key("a", "space", "Return", "q", "F4", "alt+F4", "ctrl+c")
+            tool("xdotool", "mousemove", "10", "10", "click", "1", "mousemove", "200", "100",
+                 "click", "3")
+            # Without a window manager the window is 1920x1080, centred on the small screen.
+            geometry = tool("xdotool", "windowmove", window, "0", "0", "windowsize", window,
+                            "160", "90", "getwindowgeometry", window)
+            self.assertIn(b"Geometry: 160x90", geometry)
+            time.sleep(2)  # several frames at the new size
             self.assertIsNone(process.poll(), "velmora ended on input other than Escape")
-            shares = tile_colours(display.screenshot())  # the window covers a quarter of it
-            self.assertGreater(shares["mint"] + shares["grey"], 0.15, "no frames after resize")
-            display.key("Escape")
+            mint, grey = self.display.tiles(enough=0.15)  # the window covers a quarter
+            self.assertGreater(mint + grey, 0.15, "no frames after the resize")
+            self.display.key("Escape")
 
-        with Display() as display:
-            run = run_velmora(make_workdir(self), display, stop=None, before_stop=other_input)
-        self.assertCleanRun(run)
+        self.assertRun(run(workdir(self), self.display, other_input, stop=None, seconds=1))
 
-
-class FailedStart(VelmoraTestCase):
-    def assertNoAudioOpened(self, run):
-        self.assertFalse(run.audio.exists(), "the mixer was opened before the failing step")
-
-    def test_without_a_display_sdl_init_fails(self):
-        run = run_velmora(make_workdir(self), display=None)
-        self.assertFailedStart(run, "SDL_Init failed: ")
-        self.assertNoAudioOpened(run)
-
-    def test_without_opengl_4_6_context_creation_fails(self):
-        with Display() as display:
-            run = run_velmora(make_workdir(self), display, env={"MESA_GL_VERSION_OVERRIDE": "4.5"})
-        self.assertFailedStart(run, "SDL_GL_CreateContext failed: ")
-        self.assertNoAudioOpened(run)
-
-    def test_without_an_audio_device_creating_the_mixer_fails(self):
-        # The mixer library itself comes up; opening the playback device is what fails.
-        with Display() as display:
-            run = run_velmora(make_workdir(self), display, env={"SDL_AUDIO_DRIVER": "nonexistent"})
-        reason = self.assertFailedStart(run, "Failed to create mixer: ")
-        self.assertIn("nonexistent", reason)
+    def test_failed_starts_report_sdl_s_reason_and_status_1(self):
+        for display, env, line in (
+                (None, {}, "SDL_Init failed: ?*"),
+                (self.display, {"MESA_GL_VERSION_OVERRIDE": "4.5"},
+                 "SDL_GL_CreateContext failed: ?*"),
+                (self.display, {"SDL_AUDIO_DRIVER": "nonexistent"},
+                 "Failed to create mixer: *nonexistent*")):  # opening the device fails
+            with self.subTest(line):
+                result = run(workdir(self), display, env=env)
+                self.assertRun(result, [line], status=1)
+                if "mixer" not in line:
+                    self.assertFalse((result.folder / "audio.raw").exists(), "audio was opened")
 
 
 if __name__ == "__main__":
