@@ -11,6 +11,7 @@
 
 #include "geometry/mesh_buffers.h"
 #include "geometry/tile_grid.h"
+#include "render/frame.h"
 #include "render/light_shafts.h"
 #include "render/scene_passes.h"
 #include "render/scene_programs.h"
@@ -20,6 +21,9 @@ namespace {
 
 constexpr glm::vec3 grey{0.5f}, mint{0.1f, 1.0f, 0.85f}, black{0.0f};
 constexpr float colourTolerance = 2.0f / 255.0f;  // colours come back as 8-bit channels
+
+// Thresholds x 16 of the ordered dither, by window y mod 4 (rows from the bottom), then x mod 4.
+constexpr int bayer[4][4] = {{0, 8, 2, 10}, {12, 4, 14, 6}, {3, 11, 1, 9}, {15, 7, 13, 5}};
 
 // Straight down on the surface: the rectangle centre +- size / 2 fills the window, and depth
 // 0..1 spans lifts +0.1..-0.1.
@@ -176,8 +180,6 @@ TEST_F(Scene, PictureStartsAtItsPlaceScrollsLeftUprightAndReturnsAfterTwentySeco
 // threshold, adding nothing elsewhere. The composite adds, saturates at 1, ignores depth and
 // leaves depth testing on and blending off.
 TEST_F(Scene, LightShaftsAddTheRayColourWhereItExceedsTheDitherThreshold) {
-  // Thresholds x 16 of the ordered dither, by window y mod 4 (rows from the bottom), then x mod 4.
-  const int bayer[4][4] = {{0, 8, 2, 10}, {12, 4, 14, 6}, {3, 11, 1, 9}, {15, 7, 13, 5}};
   // The pixels whose dither entries are below litEntries take the ray colour `lit`.
   for (const auto& [mask, background, lit, litEntries] :
        {std::tuple{0.0f, black, glm::vec3{0.0f, 0.0f, 0.24f}, 4},
@@ -209,6 +211,32 @@ TEST_F(Scene, LightShaftsAddTheRayColourWhereItExceedsTheDitherThreshold) {
     }
     EXPECT_EQ(wrong, 0);
   }
+}
+
+// A whole frame is the teal clear, the backdrop and the tiles, with the shafts added last: pixels
+// whose dither entry is 12 or more show the scene unchanged, entry-0 pixels at least 0.24 bluer.
+TEST_F(Scene, AFrameAddsTheShaftsOverTheBackdropAndTiles) {
+  RenderFrame(testWindowWidth, testWindowHeight, 3.0f);
+  const auto frame = ReadPixels(0, 0, testWindowWidth, testWindowHeight);
+  glClearColor(0.0f, 0.35f, 0.35f, 1.0f);
+  glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+  const CameraMatrices camera = ComputeCameraMatrices(testWindowWidth, testWindowHeight);
+  DrawBackdropPass(camera);
+  DrawTilePass(camera, 3.0f);
+  const auto scene = ReadPixels(0, 0, testWindowWidth, testWindowHeight);
+  int unchanged = 0, brighter = 0, dark = 0, darkest = 0;
+  for (int y = 0; y < testWindowHeight; ++y) {
+    for (int x = 0; x < testWindowWidth; ++x) {
+      const std::size_t i = static_cast<std::size_t>(y) * testWindowWidth + x;
+      const int entry = bayer[y & 3][x & 3];
+      dark += entry >= 12;
+      darkest += entry == 0;
+      unchanged += entry >= 12 && frame[i] == scene[i];
+      brighter += entry == 0 && (frame[i][2] == 255 || frame[i][2] >= scene[i][2] + 59);
+    }
+  }
+  EXPECT_EQ(unchanged, dark);
+  EXPECT_EQ(brighter, darkest);
 }
 
 }  // namespace
