@@ -15,11 +15,12 @@ bool Report(const char* message) {
 
 }  // namespace
 
-bool OpenToolWindow(PixelSize size, bool hidden, ToolWindow& tool) {
+bool OpenToolWindow(PixelSize size, bool hidden, ToolWindow& tool, int depthBits) {
   if (!SDL_Init(SDL_INIT_VIDEO)) return Report("SDL_Init failed: ");
   SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 4);
   SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 6);
   SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_CORE);
+  if (depthBits > 0) SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, depthBits);
 
   const SDL_WindowFlags flags = SDL_WINDOW_OPENGL | (hidden ? SDL_WINDOW_HIDDEN : 0);
   tool.window = SDL_CreateWindow("Velmora tool", size.width, size.height, flags);

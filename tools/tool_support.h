@@ -19,8 +19,9 @@ struct PixelSize {
 
 // Brings up SDL video, a window of the given pixel size (hidden or shown) with a current 4.6
 // core context, and the GL entry points, as the program does but without fullscreen or audio.
+// A positive `depthBits` asks for that depth buffer size instead of SDL's default.
 // Reports a failure with SDL's reason, releases what it created and returns false.
-bool OpenToolWindow(PixelSize size, bool hidden, ToolWindow& tool);
+bool OpenToolWindow(PixelSize size, bool hidden, ToolWindow& tool, int depthBits = 0);
 
 // Releases the context, the window and SDL.
 void CloseToolWindow(ToolWindow& tool);

@@ -1,9 +1,8 @@
 #include "tests/gl/gl_test_context.h"
 
-#include <SDL3/SDL.h>
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include "tools/tool_support.h"
 
 std::vector<std::array<unsigned char, 4>> ReadPixels(int x, int y, int width, int height) {
   std::vector<std::array<unsigned char, 4>> pixels(static_cast<std::size_t>(width) * height);
@@ -12,30 +11,13 @@ std::vector<std::array<unsigned char, 4>> ReadPixels(int x, int y, int width, in
   return pixels;
 }
 
-// Creates the window and its context (with a depth buffer), then runs every test on it.
+// Creates the window and its context (with a 24-bit depth buffer, read back by the scene tests),
+// then runs every test on it.
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
-  const bool started = SDL_Init(SDL_INIT_VIDEO);
-  SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 4);
-  SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 6);
-  SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_CORE);
-  SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 24);
-  SDL_Window* window = started ? SDL_CreateWindow("Velmora GL tests", testWindowWidth,
-                                                  testWindowHeight, SDL_WINDOW_OPENGL)
-                               : nullptr;
-  SDL_GLContext context = window ? SDL_GL_CreateContext(window) : nullptr;
-  int width = 0, height = 0;
-  if (window) SDL_GetWindowSizeInPixels(window, &width, &height);
-  if (!context || !SDL_GL_MakeCurrent(window, context) ||
-      !gladLoadGL(reinterpret_cast<GLADloadfunc>(SDL_GL_GetProcAddress)) ||
-      width != testWindowWidth || height != testWindowHeight) {
-    std::fprintf(stderr, "No GL 4.6 core context on a %dx%d window: %s\n", testWindowWidth,
-                 testWindowHeight, SDL_GetError());
-    return 1;
-  }
+  ToolWindow tool;
+  if (!OpenToolWindow({testWindowWidth, testWindowHeight}, false, tool, 24)) return 1;
   const int result = RUN_ALL_TESTS();
-  SDL_GL_DestroyContext(context);
-  SDL_DestroyWindow(window);
-  SDL_Quit();
+  CloseToolWindow(tool);
   return result;
 }
