@@ -10,6 +10,9 @@
 int main(int, char**) {
   if (!StartPlatform()) return 1;
 
+  // The light-mask target keeps this size for the whole run: read it once the window manager
+  // or compositor has given the window its fullscreen size, which may still be pending.
+  SDL_SyncWindow(window);
   int width = 0, height = 0;
   SDL_GetWindowSizeInPixels(window, &width, &height);
   CreateScene(width, height);

@@ -5,12 +5,18 @@
 //   velmora-capture [--size WxH] [--frame SECONDS FILE.png]...
 //                   [--clip FILE.gif|.webp|.mp4|.webm --start SECONDS --seconds SECONDS --fps N
 //                    [--frames-dir DIR]]
+//                   [--match PICTURE --from SECONDS --to SECONDS]
+//
+// --match finds the frame time, in whole milliseconds between --from and --to, whose frame is
+// closest to PICTURE (a screenshot of the program, of the same size): it prints that time and
+// the share of pixels that differ there (a channel off by more than 2), as "SECONDS SHARE".
 //
 // Run it from the directory that holds "assets" (the height map is read from there), on an X
 // display (scripts/with-xvfb.sh).
 #define STB_IMAGE_WRITE_IMPLEMENTATION
 #include <glad/gl.h>
 #include <spawn.h>
+#include <stb/stb_image.h>
 #include <stb/stb_image_write.h>
 #include <sys/wait.h>
 
@@ -42,6 +48,9 @@ struct Options {
   float clipSeconds = 4.0f;
   int clipFps = 10;
   std::string framesDir;  // empty: a temporary folder, removed afterwards
+  std::string matchPath;
+  float matchFrom = 0.0f;
+  float matchTo = 0.0f;
 };
 
 void PrintUsage() {
@@ -49,6 +58,7 @@ void PrintUsage() {
       "usage: velmora-capture [--size WxH] [--frame SECONDS FILE.png]...\n"
       "                       [--clip FILE --start SECONDS --seconds SECONDS --fps N"
       " [--frames-dir DIR]]\n"
+      "                       [--match PICTURE --from SECONDS --to SECONDS]\n"
       "A clip's format follows its extension: .gif, .webp, .mp4 or .webm.\n",
       stderr);
 }
@@ -80,11 +90,18 @@ bool ParseOptions(int argc, char** argv, Options& options) {
       options.clipFps = static_cast<int>(number);
     } else if (option == "--frames-dir" && left >= 1) {
       options.framesDir = argv[++i];
+    } else if (option == "--match" && left >= 1) {
+      options.matchPath = argv[++i];
+    } else if (option == "--from" && left >= 1) {
+      if (!ParseNumber(argv[++i], options.matchFrom)) return false;
+    } else if (option == "--to" && left >= 1) {
+      if (!ParseNumber(argv[++i], options.matchTo)) return false;
     } else {
       return false;
     }
   }
-  return !options.stills.empty() || !options.clipPath.empty();
+  return !options.stills.empty() || !options.clipPath.empty() ||
+         (!options.matchPath.empty() && options.matchFrom <= options.matchTo);
 }
 
 // Renders the frame at `time` and writes it as an RGB PNG.
@@ -175,6 +192,46 @@ bool CaptureClip(const Options& options) {
   return ok;
 }
 
+// The share of differing pixels between `picture` and the frame at `milliseconds`.
+double Mismatch(PixelSize size, const std::vector<unsigned char>& picture, long milliseconds) {
+  RenderFrame(size.width, size.height, static_cast<float>(milliseconds) / 1000.0f);
+  glFinish();
+  return DifferentShare(picture, ReadFrameRgb(size));
+}
+
+// Every 16th millisecond first, then each one around the best of those.
+bool MatchPicture(const Options& options) {
+  int width = 0, height = 0, channels = 0;
+  stbi_set_flip_vertically_on_load(false);  // the scene's texture loader turns it on
+  stbi_uc* data = stbi_load(options.matchPath.c_str(), &width, &height, &channels, 3);
+  if (!data) {
+    std::fprintf(stderr, "Cannot read %s\n", options.matchPath.c_str());
+    return false;
+  }
+  const std::vector<unsigned char> picture(data,
+                                           data + static_cast<std::size_t>(width) * height * 3);
+  stbi_image_free(data);
+  if (width != options.size.width || height != options.size.height) {
+    std::fprintf(stderr, "%s is %dx%d, not %dx%d\n", options.matchPath.c_str(), width, height,
+                 options.size.width, options.size.height);
+    return false;
+  }
+  const long from = std::lround(options.matchFrom * 1000), to = std::lround(options.matchTo * 1000);
+  constexpr long step = 16;
+  long best = from;
+  double bestShare = 2.0;
+  auto consider = [&](long ms) {
+    const double share = Mismatch(options.size, picture, ms);
+    if (share < bestShare) bestShare = share, best = ms;
+  };
+  for (long ms = from; ms <= to; ms += step) consider(ms);
+  const long coarse = best;
+  for (long ms = std::max(from, coarse - step); ms <= std::min(to, coarse + step); ++ms)
+    consider(ms);
+  std::printf("%.3f %.6f\n", static_cast<double>(best) / 1000.0, bestShare);
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -194,6 +251,7 @@ int main(int argc, char** argv) {
     ok = CaptureFrame(options.size, still.time, still.path) && ok;
   }
   if (!options.clipPath.empty()) ok = CaptureClip(options) && ok;
+  if (!options.matchPath.empty()) ok = MatchPicture(options) && ok;
 
   DeleteScene();
   CloseToolWindow(tool);

@@ -3,6 +3,7 @@
 #include <glad/gl.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <sstream>
 
@@ -83,6 +84,20 @@ std::vector<unsigned char> ReadFrameRgb(PixelSize size) {
     std::memcpy(&topDown[row * rowBytes], &bottomUp[(size.height - 1 - row) * rowBytes], rowBytes);
   }
   return topDown;
+}
+
+double DifferentShare(const std::vector<unsigned char>& a, const std::vector<unsigned char>& b,
+                      int channelTolerance) {
+  std::size_t different = 0;
+  for (std::size_t i = 0; i + 2 < a.size() && i + 2 < b.size(); i += 3) {
+    for (std::size_t c = i; c < i + 3; ++c) {
+      if (std::abs(a[c] - b[c]) > channelTolerance) {
+        ++different;
+        break;
+      }
+    }
+  }
+  return a.size() == b.size() && !a.empty() ? static_cast<double>(different) / (a.size() / 3) : 1.0;
 }
 
 bool ParseSize(const std::string& text, PixelSize& size) {

@@ -33,6 +33,11 @@ bool ResizeToolWindow(const ToolWindow& tool, PixelSize size);
 // The frame in the back buffer of the window, RGB bytes, top row first (GL reads bottom-up).
 std::vector<unsigned char> ReadFrameRgb(PixelSize size);
 
+// The share of pixels, 0..1, of two RGB pictures of the same size in which some channel differs
+// by more than `channelTolerance`: how frames are compared.
+double DifferentShare(const std::vector<unsigned char>& a, const std::vector<unsigned char>& b,
+                      int channelTolerance = 2);
+
 // "WIDTHxHEIGHT" with both numbers positive.
 bool ParseSize(const std::string& text, PixelSize& size);
 

@@ -16,6 +16,7 @@ from pathlib import Path
 from types import SimpleNamespace
 
 VELMORA = Path(os.environ.get("VELMORA_EXECUTABLE", "build/release/velmora")).resolve()
+CAPTURE = Path(os.environ.get("VELMORA_CAPTURE", VELMORA.parent / "tools/velmora-capture"))
 ASSETS = Path(os.environ.get("VELMORA_SOURCE_DIR", Path(__file__).parents[2])) / "assets"
 # Start-up on llvmpipe takes a few seconds; under the sanitizers several times that.
 TIMEOUT = float(os.environ.get("VELMORA_STARTUP_TIMEOUT", "60"))
@@ -87,9 +88,28 @@ class Display:
             time.sleep(0.2)
 
 
-def workdir(test):
-    """A working directory of the test's own, with a copy of the real assets."""
-    folder = Path(tempfile.mkdtemp(prefix="velmora-"))
+def shown_frame(display, process, folder, name="screen"):
+    """Takes a screenshot of `display` and finds the frame time, in whole milliseconds since
+    `process` started, whose frame velmora-capture draws closest to it. Returns that time and the
+    share of pixels that still differ (a channel off by more than 2)."""
+    shot = folder / f"{name}.png"
+    before = time.monotonic() - process.started
+    display.tool("import", "-window", "root", shot)
+    after = time.monotonic() - process.started
+    # The frame on screen began before the screenshot, within a few frames of a loaded machine.
+    found = subprocess.run(
+        [CAPTURE, "--size", display.size, "--match", shot, "--from", f"{max(0, before - 1.5):.3f}",
+         "--to", f"{after:.3f}"], cwd=ASSETS.parent, env=dict(os.environ, DISPLAY=display.name),
+        check=True, capture_output=True, text=True).stdout.split()
+    return float(found[0]), float(found[1])
+
+
+def workdir(test, parent=None):
+    """A working directory of the test's own, with a copy of the real assets; in `parent` when
+    the host must see it too (a folder in the checkout)."""
+    if parent:
+        Path(parent).mkdir(parents=True, exist_ok=True)
+    folder = Path(tempfile.mkdtemp(prefix="velmora-", dir=parent))
     test.addCleanup(shutil.rmtree, folder, ignore_errors=True)
     shutil.copytree(ASSETS, folder / "assets")
     return folder
@@ -101,17 +121,19 @@ def capture(folder):
     return array("h", path.read_bytes() if path.exists() else b"")
 
 
-def run(folder, display=None, before_stop=None, stop=signal.SIGTERM, seconds=0.0, env=None):
-    """Runs velmora in `folder`; once it has printed its renderer line (unless it ended first)
-    and run `seconds`, calls `before_stop(process)`, sends `stop` unless None and waits for the
-    end. Returns status, stdout, stderr (less SDL's notices), audio and folder."""
+def run(folder, display=None, before_stop=None, stop=signal.SIGTERM, seconds=0.0, env=None,
+        command=None):
+    """Runs velmora (or `command`) in `folder`; once it has printed its renderer line (unless it
+    ended first) and run `seconds`, calls `before_stop(process)`, sends `stop` unless None and
+    waits for the end. Returns status, stdout, stderr (less SDL's notices), audio and folder."""
     environment = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
     environment.update(SDL_AUDIO_DRIVER="disk", SDL_AUDIO_DISK_OUTPUT_FILE="audio.raw")
     environment.update(env or {}, **({"DISPLAY": display.name} if display else {}))
     out, err = folder / "stdout.txt", folder / "stderr.txt"
     with open(out, "w") as out_file, open(err, "w") as err_file:
-        process = subprocess.Popen([VELMORA], cwd=folder, env=environment, stdout=out_file,
-                                   stderr=err_file, stdin=subprocess.DEVNULL)
+        process = subprocess.Popen(command or [VELMORA], cwd=folder, env=environment,
+                                   stdout=out_file, stderr=err_file, stdin=subprocess.DEVNULL)
+    process.started = time.monotonic()
     try:
         deadline = time.monotonic() + TIMEOUT
         while process.poll() is None and "Renderer: " not in out.read_text():

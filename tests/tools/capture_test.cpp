@@ -14,6 +14,7 @@
 #include "app/scene.h"
 #include "render/frame.h"
 #include "tests/gl/gl_test_context.h"
+#include "tools/tool_support.h"
 
 namespace {
 
@@ -27,9 +28,6 @@ struct Picture {
 };
 
 const fs::path outputDir = CAPTURE_OUTPUT_DIR;
-
-// A channel may differ by this much before the pixel counts as different.
-constexpr int channelTolerance = 2;
 
 bool RunCapture(const std::string& arguments) {
   const std::string command = std::string(VELMORA_CAPTURE) + " --size " +
@@ -75,20 +73,6 @@ Picture FlippedVertically(const Picture& picture) {
   return flipped;
 }
 
-// The share of pixels, 0..1, in which some channel differs by more than the tolerance.
-double DifferentShare(const Picture& a, const Picture& b) {
-  int different = 0;
-  for (std::size_t i = 0; i < a.rgb.size(); i += 3) {
-    for (std::size_t c = i; c < i + 3; ++c) {
-      if (std::abs(a.rgb[c] - b.rgb[c]) > channelTolerance) {
-        ++different;
-        break;
-      }
-    }
-  }
-  return static_cast<double>(different) / (a.rgb.size() / 3);
-}
-
 class Capture : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -107,11 +91,11 @@ TEST_F(Capture, AStillMatchesTheFrameRenderedByTheProgramsFrameCode) {
   ASSERT_EQ(captured.height, testWindowHeight);
 
   const Picture here = RenderHere(0.0f);
-  EXPECT_LE(DifferentShare(captured, here), 0.001);
+  EXPECT_LE(DifferentShare(captured.rgb, here.rgb), 0.001);
 
   // The comparison tells frames apart: upside down, or a later time, is far off.
-  EXPECT_GT(DifferentShare(captured, FlippedVertically(here)), 0.2);
-  EXPECT_GT(DifferentShare(captured, RenderHere(3.0f)), 0.2);
+  EXPECT_GT(DifferentShare(captured.rgb, FlippedVertically(here).rgb), 0.2);
+  EXPECT_GT(DifferentShare(captured.rgb, RenderHere(3.0f).rgb), 0.2);
 }
 
 TEST_F(Capture, AClipHoldsConsecutiveFramesAtTheChosenRate) {
@@ -127,7 +111,8 @@ TEST_F(Capture, AClipHoldsConsecutiveFramesAtTheChosenRate) {
     SCOPED_TRACE(::testing::Message() << "frame " << i);
     const fs::path frame = frames / ("frame-0000" + std::to_string(i) + ".png");
     ASSERT_TRUE(fs::exists(frame));
-    EXPECT_LE(DifferentShare(LoadPng(frame), RenderHere(1.0f + static_cast<float>(i) / 10)), 0.001);
+    EXPECT_LE(DifferentShare(LoadPng(frame).rgb, RenderHere(1.0f + static_cast<float>(i) / 10).rgb),
+              0.001);
   }
   EXPECT_FALSE(fs::exists(frames / "frame-00003.png"));
 

@@ -1,0 +1,94 @@
+"""./dev as people use it: an ordinary user on a fresh clone with an empty cache folder, and
+./dev run on a desktop, where it runs the portable build on the machine's own OpenGL driver and
+falls back to the build environment's software renderer when that driver offers no 4.6 core
+context. Both run ./dev on the host itself (scripts/on-host.sh), which needs root; run as an
+ordinary user, the suite is itself the first case and these are skipped."""
+
+import os
+import subprocess
+import time
+import unittest
+
+from pathlib import Path
+
+from velmora_process import ASSETS, TIMEOUT, Display
+
+SOURCE = ASSETS.parent
+HOST = [str(SOURCE / "scripts/on-host.sh")]
+USER = "4242"  # an ordinary user id; it needs no account
+OVERRIDE = ["MESA_GL_VERSION_OVERRIDE=4.6", "MESA_GLSL_VERSION_OVERRIDE=460"]
+FALLBACK = "dev: this machine's OpenGL driver offers no 4.6 core context"
+PASSED_ON = ("http_proxy", "https_proxy", "no_proxy", "VELMORA_DEBIAN_MIRROR")
+
+
+def on_host(*command, **options):
+    return subprocess.run([*HOST, *command], check=True, capture_output=True, text=True, **options)
+
+
+def dev(folder, *arguments, home, cache, env=()):
+    """The command line of ./dev in `folder` on the host, with a clean environment."""
+    passed = [f"{name}={os.environ[name]}" for name in PASSED_ON if name in os.environ]
+    return [*HOST, "env", "-i", f"HOME={home}", "PATH=/usr/sbin:/usr/bin:/sbin:/bin",
+            f"VELMORA_CACHE={cache}", *passed, *env, "sh", "-c", 'cd "$0" && exec ./dev "$@"',
+            str(folder), *arguments]
+
+
+class Dev(unittest.TestCase):
+    def setUp(self):
+        # Root of the whole machine, not of a user namespace that maps one user.
+        if Path("/proc/self/uid_map").read_text().split() != ["0", "0", "4294967295"]:
+            self.skipTest("running ./dev on the host from the suite needs root; without root the "
+                          "suite itself runs as an ordinary user")
+
+    def test_an_ordinary_user_sets_up_and_runs_headless_from_a_fresh_clone(self):
+        base = on_host("mktemp", "-d", "/tmp/velmora-user-XXXXXX").stdout.strip()
+        self.addCleanup(on_host, "rm", "-rf", base)
+        clone, home, cache = f"{base}/velmora", f"{base}/home", f"{base}/cache"
+        # A clone, with this checkout's uncommitted changes on top, and an empty home and cache
+        # folder, all owned by the user.
+        on_host("sh", "-ec", 'git clone -q "$1" "$2"; mkdir "$3" "$4"; cd "$1"; git ls-files -z '
+                '-co --exclude-standard | tar --null -T - -cf - | tar -C "$2" -xf -; chown -R '
+                '"$5:$5" "$2" "$3" "$4"; chmod 755 "$6"', "sh", str(SOURCE), clone, home, cache,
+                USER, base)
+        as_user = ["setpriv", f"--reuid={USER}", f"--regid={USER}", "--clear-groups"]
+        for arguments in (["exec", "true"], ["run"]):
+            with self.subTest(" ".join(arguments)):
+                started = time.monotonic()
+                command = dev(clone, *arguments, home=home, cache=cache, env=["VELMORA_SECONDS=3"])
+                result = subprocess.run([*command[:len(HOST)], *as_user, *command[len(HOST):]],
+                                        capture_output=True, text=True, timeout=2400)
+                print(f"./dev {' '.join(arguments)} as user {USER}: status {result.returncode} "
+                      f"in {time.monotonic() - started:.0f} s")
+                self.assertEqual(result.returncode, 0, result.stderr[-3000:])
+        made = on_host("sh", "-c", 'ls "$0"/build/screenshot.png "$0"/build/audio.raw; ls -A "$1"',
+                       clone, home).stdout.split()
+        self.assertEqual(len(made), 2, "no screenshot or audio, or files in the user's home")
+
+    def test_run_on_a_desktop_uses_the_machines_driver_or_falls_back(self):
+        home, cache = os.environ["HOME"], os.environ["VELMORA_CACHE"]
+        with Display("480x270") as display:
+            versions = {}
+            for name, env, fallback in (("the host's driver", OVERRIDE, False),
+                                        ("no OpenGL 4.6 core", [], True)):
+                with self.subTest(name):
+                    command = dev(SOURCE, "run", home=home, cache=cache, env=[
+                        f"DISPLAY={display.name}", "SDL_AUDIO_DRIVER=disk",
+                        "SDL_AUDIO_DISK_OUTPUT_FILE=/dev/null", *env])
+                    process = subprocess.Popen(command, stdout=subprocess.PIPE,
+                                               stderr=subprocess.PIPE, text=True)
+                    lines = []
+                    deadline = time.monotonic() + 10 * TIMEOUT
+                    while not any(line.startswith("Renderer: ") for line in lines):
+                        line = process.stdout.readline()
+                        self.assertTrue(line and time.monotonic() < deadline, "no renderer line")
+                        lines.append(line)
+                    display.request_close()
+                    out, err = process.communicate(timeout=TIMEOUT)
+                    self.assertEqual(process.returncode, 0, err)
+                    self.assertEqual(FALLBACK in err, fallback, err)
+                    versions[name] = next(line for line in lines if line.startswith("OpenGL"))
+            self.assertNotEqual(*versions.values(), "the same driver on both paths")
+
+
+if __name__ == "__main__":
+    unittest.main()
