@@ -1,11 +1,10 @@
 // Velmora: a fullscreen tile surface lifted by scrolling text, with dithered light shafts and
 // music. Takes no arguments; reads its assets below "assets" in the working directory.
-#include <glad/gl.h>
-
 #include "app/main_loop.h"
 #include "app/platform.h"
 #include "app/scene.h"
 #include "loaders/music.h"
+#include "render/gl_api.h"
 
 int main(int, char**) {
   if (!StartPlatform()) return 1;

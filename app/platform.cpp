@@ -1,8 +1,8 @@
 #include "app/platform.h"
 
-#include <glad/gl.h>
-
 #include <cstdio>
+
+#include "render/gl_api.h"
 
 SDL_Window* window = nullptr;
 SDL_GLContext glContext = nullptr;
@@ -13,6 +13,14 @@ namespace {
 constexpr const char windowTitle[] = "Velmora";
 constexpr int windowWidth = 1920;
 constexpr int windowHeight = 1080;
+#ifdef __EMSCRIPTEN__
+// In the browser the window is the page's canvas, which the page sizes (web/index.html); its
+// pixels are device pixels. A fullscreen window there would take the whole screen at the first
+// click and change its drawing size with every resize of the page.
+constexpr SDL_WindowFlags windowFlags = SDL_WINDOW_OPENGL | SDL_WINDOW_HIGH_PIXEL_DENSITY;
+#else
+constexpr SDL_WindowFlags windowFlags = SDL_WINDOW_FULLSCREEN | SDL_WINDOW_OPENGL;
+#endif
 
 bool mixerLibraryReady = false;
 bool sdlReady = false;
@@ -34,12 +42,11 @@ bool StartPlatform() {
   if (!SDL_Init(SDL_INIT_VIDEO)) return ReportSdlFailure("SDL_Init failed: ");
   sdlReady = true;
 
-  SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 4);
-  SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 6);
-  SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_CORE);
+  SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, glContextMajorVersion);
+  SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, glContextMinorVersion);
+  SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, glContextProfile);
 
-  window = SDL_CreateWindow(windowTitle, windowWidth, windowHeight,
-                            SDL_WINDOW_FULLSCREEN | SDL_WINDOW_OPENGL);
+  window = SDL_CreateWindow(windowTitle, windowWidth, windowHeight, windowFlags);
   if (!window) return ReportSdlFailure("SDL_CreateWindow failed: ");
 
   glContext = SDL_GL_CreateContext(window);
@@ -52,7 +59,7 @@ bool StartPlatform() {
   mixer = MIX_CreateMixerDevice(SDL_AUDIO_DEVICE_DEFAULT_PLAYBACK, nullptr);
   if (!mixer) return ReportSdlFailure("Failed to create mixer: ");
 
-  if (gladLoadGL(reinterpret_cast<GLADloadfunc>(SDL_GL_GetProcAddress)) == 0) {
+  if (!LoadGlEntryPoints()) {
     std::fputs("Failed to initialize GLAD\n", stderr);
     StopPlatform();
     return false;

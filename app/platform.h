@@ -1,4 +1,5 @@
-// SDL, the fullscreen OpenGL 4.6 core window, the mixer and the GL entry points.
+// SDL, the fullscreen OpenGL 4.6 core window (in the browser: the page's canvas with WebGL 2),
+// the mixer and the GL entry points.
 #pragma once
 
 #include <SDL3/SDL.h>

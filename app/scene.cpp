@@ -1,13 +1,12 @@
 #include "app/scene.h"
 
-#include <glad/gl.h>
-
 #include <string>
 
 #include "geometry/mesh_buffers.h"
 #include "geometry/tile_grid.h"
 #include "loaders/texture.h"
 #include "render/camera.h"
+#include "render/gl_api.h"
 #include "render/light_shafts.h"
 #include "render/scene_passes.h"
 #include "render/scene_programs.h"

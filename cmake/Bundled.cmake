@@ -13,14 +13,20 @@ foreach(prefix IN LISTS CMAKE_PREFIX_PATH)
 endforeach()
 
 # stb_image (and the mixer's stb_vorbis, under the same terms): the text at the end of the header.
-find_path(stb_dir stb/stb_image.h REQUIRED)
+find_path(stb_dir stb/stb_image.h PATHS /usr/local/include /usr/include NO_CMAKE_FIND_ROOT_PATH
+          REQUIRED)
 file(READ ${stb_dir}/stb/stb_image.h stb_text)
 string(FIND "${stb_text}" "This software is available under 2 licenses" start REVERSE)
 string(SUBSTRING "${stb_text}" ${start} -1 stb_text)
 file(WRITE ${licenses}/stb.txt "stb_image and stb_vorbis, by Sean Barrett and contributors\n\n${stb_text}")
 
-# glm and the glad generator, as their packages state them.
-foreach(package IN ITEMS libglm-dev python3-glad)
+# glm and the glad generator, as their packages state them; on the web, Emscripten's run-time
+# (its C and C++ libraries) in place of glad.
+set(packages libglm-dev python3-glad)
+if(EMSCRIPTEN)
+  set(packages libglm-dev emscripten)
+endif()
+foreach(package IN LISTS packages)
   if(NOT EXISTS /usr/share/doc/${package}/copyright)
     message(FATAL_ERROR "No licence text for ${package} in /usr/share/doc")
   endif()

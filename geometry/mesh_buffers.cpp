@@ -41,8 +41,8 @@ void CreateMesh(GLuint& vao, GLuint& vbo, const char* label, const void* data, G
                           reinterpret_cast<const void*>(attribute.offset));
     glEnableVertexAttribArray(attribute.location);
   }
-  glObjectLabel(GL_VERTEX_ARRAY, vao, -1, label);
-  glObjectLabel(GL_BUFFER, vbo, -1, label);
+  LABEL_GL_OBJECT(GL_VERTEX_ARRAY, vao, label);
+  LABEL_GL_OBJECT(GL_BUFFER, vbo, label);
 }
 
 }  // namespace

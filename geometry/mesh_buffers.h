@@ -1,7 +1,7 @@
 // The three static meshes of the scene, each one vertex buffer and one vertex array.
 #pragma once
 
-#include <glad/gl.h>
+#include "render/gl_api.h"
 
 extern GLuint tileVao, tileVbo;
 extern GLuint backdropVao, backdropVbo;

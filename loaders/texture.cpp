@@ -62,7 +62,7 @@ GLuint LoadTexture(const char* relativePath) {
   GLint previousAlignment = 4;
   glGetIntegerv(GL_UNPACK_ALIGNMENT, &previousAlignment);
   glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
-  glTexImage2D(GL_TEXTURE_2D, 0, static_cast<GLint>(format), width, height, 0, format,
+  glTexImage2D(GL_TEXTURE_2D, 0, TextureInternalFormat(format), width, height, 0, format,
                GL_UNSIGNED_BYTE, pixels);
   glPixelStorei(GL_UNPACK_ALIGNMENT, previousAlignment);
 
@@ -71,7 +71,7 @@ GLuint LoadTexture(const char* relativePath) {
   glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_REPEAT);
   glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR_MIPMAP_LINEAR);
   glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-  glObjectLabel(GL_TEXTURE, texture, -1, relativePath);
+  LABEL_GL_OBJECT(GL_TEXTURE, texture, relativePath);
 
   stbi_image_free(pixels);
   return texture;

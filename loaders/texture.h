@@ -2,7 +2,7 @@
 // 2D texture.
 #pragma once
 
-#include <glad/gl.h>
+#include "render/gl_api.h"
 
 // Decodes "assets" + relativePath (bottom row first) and uploads it. Returns the new texture,
 // left bound to GL_TEXTURE_2D, or 0 after writing "Failed to load texture: " and the relative

@@ -1,8 +1,7 @@
 #include "render/frame.h"
 
-#include <glad/gl.h>
-
 #include "render/camera.h"
+#include "render/gl_api.h"
 #include "render/light_shafts.h"
 #include "render/scene_passes.h"
 

@@ -34,8 +34,8 @@ void CreateLightMaskTarget(int pixelWidth, int pixelHeight) {
 
   glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
   glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-  glObjectLabel(GL_TEXTURE, lightMaskTexture, -1, "light mask");
-  glObjectLabel(GL_FRAMEBUFFER, lightMaskFramebuffer, -1, "light mask");
+  LABEL_GL_OBJECT(GL_TEXTURE, lightMaskTexture, "light mask");
+  LABEL_GL_OBJECT(GL_FRAMEBUFFER, lightMaskFramebuffer, "light mask");
 }
 
 void DrawLightMaskPass(const CameraMatrices& camera, float time) {

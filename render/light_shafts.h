@@ -3,9 +3,8 @@
 // dither.
 #pragma once
 
-#include <glad/gl.h>
-
 #include "render/camera.h"
+#include "render/gl_api.h"
 
 extern GLuint lightMaskTexture, lightMaskFramebuffer;
 

@@ -1,9 +1,8 @@
 // The visible scene: the backdrop quad, then the tile surface lifted by the scrolling height map.
 #pragma once
 
-#include <glad/gl.h>
-
 #include "render/camera.h"
+#include "render/gl_api.h"
 #include "render/scene_programs.h"
 
 // The height-map picture, or 0 when it failed to load (every lookup then reads black).

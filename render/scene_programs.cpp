@@ -44,8 +44,8 @@ void BuildScenePrograms() {
   CreateProgram(lightShaftProgram, lightShaftVertexSource, lightShaftFragmentSource);
   lightShaftUniforms = LookUpLightShaftUniforms(lightShaftProgram);
 
-  glObjectLabel(GL_PROGRAM, tileProgram, -1, "tile program");
-  glObjectLabel(GL_PROGRAM, backdropProgram, -1, "backdrop program");
-  glObjectLabel(GL_PROGRAM, lightMaskProgram, -1, "light-mask program");
-  glObjectLabel(GL_PROGRAM, lightShaftProgram, -1, "light-shaft program");
+  LABEL_GL_OBJECT(GL_PROGRAM, tileProgram, "tile program");
+  LABEL_GL_OBJECT(GL_PROGRAM, backdropProgram, "backdrop program");
+  LABEL_GL_OBJECT(GL_PROGRAM, lightMaskProgram, "light-mask program");
+  LABEL_GL_OBJECT(GL_PROGRAM, lightShaftProgram, "light-shaft program");
 }

@@ -1,7 +1,7 @@
 // The four GPU programs of the scene and the uniform locations looked up right after linking.
 #pragma once
 
-#include <glad/gl.h>
+#include "render/gl_api.h"
 
 // Locations of the non-sampler uniforms that the frame code sets; -1 where the program lacks
 // the name (setting -1 is a no-op in GL). Each program fills only the fields it declares.

@@ -2,7 +2,7 @@
 // standard error. A failure never stops the program: the names are returned all the same.
 #pragma once
 
-#include <glad/gl.h>
+#include "render/gl_api.h"
 
 // Compiles one shader of `type` (GL_VERTEX_SHADER or GL_FRAGMENT_SHADER) and returns its name.
 GLuint CompileShader(GLenum type, const char* source);

@@ -1,0 +1,45 @@
+# The web build (the web preset): the program compiled by Emscripten into velmora.js and
+# velmora.wasm, drawing with WebGL 2 through Emscripten's own GL. ${CMAKE_BINARY_DIR}/site holds
+# all that a static web server needs: the page (web/index.html), the script, the module, the two
+# assets as files (the page fetches them) and the licences.
+
+# glm and stb_image, header-only, from the build machine: their folders are linked into one of
+# the build's own, so that the host's C library headers stay out of the include path.
+set(host_headers ${CMAKE_BINARY_DIR}/host-headers)
+file(MAKE_DIRECTORY ${host_headers})
+foreach(header IN ITEMS glm/glm.hpp stb/stb_image.h)
+  get_filename_component(folder ${header} DIRECTORY)
+  find_path(${folder}_include_dir ${header} PATHS /usr/local/include /usr/include
+            NO_CMAKE_FIND_ROOT_PATH REQUIRED)
+  file(CREATE_LINK ${${folder}_include_dir}/${folder} ${host_headers}/${folder} SYMBOLIC)
+endforeach()
+add_library(host_headers INTERFACE)
+target_include_directories(host_headers SYSTEM INTERFACE ${host_headers})
+add_library(glm::glm ALIAS host_headers)
+
+# WebGL 2 only (OpenGL ES 3.0); the GL calls go straight to it, without a loader.
+add_library(webgl INTERFACE)
+target_link_options(webgl INTERFACE -sMIN_WEBGL_VERSION=2 -sMAX_WEBGL_VERSION=2)
+target_link_libraries(velmora_core PUBLIC host_headers)
+
+# ASYNCIFY lets SDL give control back to the browser inside SDL_GL_SwapWindow and SDL_DelayNS,
+# so the main loop stays the program's own. The page writes the assets into the module's file
+# system before main runs, with FS and the run dependencies.
+target_link_options(velmora PRIVATE
+  -O3 -sASYNCIFY -sENVIRONMENT=web -sALLOW_MEMORY_GROWTH -sSTACK_SIZE=1MB
+  -sEXPORTED_RUNTIME_METHODS=FS,addRunDependency,removeRunDependency)
+
+set(site ${CMAKE_BINARY_DIR}/site)
+add_custom_target(site ALL
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${site}/assets/textures ${site}/assets/audio
+  COMMAND ${CMAKE_COMMAND} -E copy_if_different ${PROJECT_SOURCE_DIR}/web/index.html
+          $<TARGET_FILE:velmora> $<TARGET_FILE_DIR:velmora>/velmora.wasm ${site}
+  COMMAND ${CMAKE_COMMAND} -E copy_if_different ${PROJECT_SOURCE_DIR}/assets/textures/text1.jpg
+          ${site}/assets/textures
+  COMMAND ${CMAKE_COMMAND} -E copy_if_different ${PROJECT_SOURCE_DIR}/assets/audio/test.mp3
+          ${site}/assets/audio
+  COMMAND ${CMAKE_COMMAND} -E copy_directory_if_different ${CMAKE_BINARY_DIR}/licenses
+          ${site}/licenses
+  DEPENDS velmora
+  COMMENT "Laying out the site in ${site}"
+  VERBATIM)
