@@ -1,19 +1,24 @@
 // velmora-capture: renders chosen frames of the scene offscreen, at a chosen pixel size and
 // chosen times, with the program's own scene set-up and frame code, and writes them as PNG
-// pictures or as a short clip (PNG frames joined by ffmpeg).
+// pictures or as a short clip (PNG frames joined by ffmpeg). With --match it finds the frame time
+// of a screenshot of the program (taken at the same size) instead: the whole millisecond between
+// FROM and TO whose frame differs least, printed as "SECONDS SHARE", SHARE being the share of
+// pixels with a channel more than 2 off (the capture test's tolerance).
 //
 //   velmora-capture [--size WxH] [--frame SECONDS FILE.png]...
 //                   [--clip FILE.gif|.webp|.mp4|.webm --start SECONDS --seconds SECONDS --fps N
-//                    [--frames-dir DIR]]
+//                    [--frames-dir DIR]] [--match SCREENSHOT.png FROM TO]
 //
 // Run it from the directory that holds "assets" (the height map is read from there), on an X
 // display (scripts/with-xvfb.sh).
 #define STB_IMAGE_WRITE_IMPLEMENTATION
 #include <glad/gl.h>
 #include <spawn.h>
+#include <stb/stb_image.h>
 #include <stb/stb_image_write.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -42,13 +47,24 @@ struct Options {
   float clipSeconds = 4.0f;
   int clipFps = 10;
   std::string framesDir;  // empty: a temporary folder, removed afterwards
+  std::string matchPath;
+  int matchFromMs = 0;
+  int matchToMs = 0;
 };
+
+// A channel may differ by this much before the pixel counts as different.
+constexpr int channelTolerance = 2;
+// --match tries every 40 ms, then every 5 ms within 40 ms of the best so far, then every
+// millisecond within 5 ms of it. A frame 1 ms off already differs in a few percent of its pixels;
+// the difference grows steadily for over 100 ms, so the coarse steps lead to the right one.
+constexpr int matchStepsMs[] = {40, 5, 1};
 
 void PrintUsage() {
   std::fputs(
       "usage: velmora-capture [--size WxH] [--frame SECONDS FILE.png]...\n"
       "                       [--clip FILE --start SECONDS --seconds SECONDS --fps N"
       " [--frames-dir DIR]]\n"
+      "                       [--match SCREENSHOT.png FROM TO]\n"
       "A clip's format follows its extension: .gif, .webp, .mp4 or .webm.\n",
       stderr);
 }
@@ -80,11 +96,18 @@ bool ParseOptions(int argc, char** argv, Options& options) {
       options.clipFps = static_cast<int>(number);
     } else if (option == "--frames-dir" && left >= 1) {
       options.framesDir = argv[++i];
+    } else if (option == "--match" && left >= 3) {
+      options.matchPath = argv[++i];
+      float from = 0.0f, to = 0.0f;
+      if (!ParseNumber(argv[++i], from) || !ParseNumber(argv[++i], to) || from < 0.0f || to < from)
+        return false;
+      options.matchFromMs = static_cast<int>(std::lround(from * 1000.0f));
+      options.matchToMs = static_cast<int>(std::lround(to * 1000.0f));
     } else {
       return false;
     }
   }
-  return !options.stills.empty() || !options.clipPath.empty();
+  return !options.stills.empty() || !options.clipPath.empty() || !options.matchPath.empty();
 }
 
 // Renders the frame at `time` and writes it as an RGB PNG.
@@ -175,6 +198,56 @@ bool CaptureClip(const Options& options) {
   return ok;
 }
 
+// The share of pixels, 0..1, in which some channel of `frame` differs from `picture` by more
+// than the tolerance; both RGB, top row first, of the same size.
+double DifferentShare(const std::vector<unsigned char>& frame, const unsigned char* picture) {
+  std::size_t different = 0;
+  for (std::size_t i = 0; i < frame.size(); i += 3) {
+    different += std::abs(frame[i] - picture[i]) > channelTolerance ||
+                 std::abs(frame[i + 1] - picture[i + 1]) > channelTolerance ||
+                 std::abs(frame[i + 2] - picture[i + 2]) > channelTolerance;
+  }
+  return static_cast<double>(different) / static_cast<double>(frame.size() / 3);
+}
+
+// Finds the frame time of a screenshot as the program samples it (SDL_GetTicks() milliseconds
+// / 1000) and prints it with the share of pixels that still differ.
+bool MatchScreenshot(const Options& options) {
+  stbi_set_flip_vertically_on_load(false);  // the scene's texture loader turns it on
+  int width = 0, height = 0, channels = 0;
+  unsigned char* picture = stbi_load(options.matchPath.c_str(), &width, &height, &channels, 3);
+  if (!picture) {
+    std::fprintf(stderr, "Cannot read %s: %s\n", options.matchPath.c_str(), stbi_failure_reason());
+    return false;
+  }
+  if (width != options.size.width || height != options.size.height) {
+    std::fprintf(stderr, "%s is %dx%d, not %dx%d\n", options.matchPath.c_str(), width, height,
+                 options.size.width, options.size.height);
+    stbi_image_free(picture);
+    return false;
+  }
+  int bestMs = options.matchFromMs;
+  double bestShare = 2.0;
+  const auto tryFrame = [&](int ms) {
+    RenderFrame(options.size.width, options.size.height, static_cast<float>(ms) / 1000.0f);
+    glFinish();
+    const double share = DifferentShare(ReadFrameRgb(options.size), picture);
+    if (share < bestShare) {
+      bestShare = share;
+      bestMs = ms;
+    }
+  };
+  int fromMs = options.matchFromMs, toMs = options.matchToMs;
+  for (const int step : matchStepsMs) {
+    for (int ms = fromMs; ms <= toMs; ms += step) tryFrame(ms);
+    fromMs = std::max(options.matchFromMs, bestMs - step + 1);
+    toMs = std::min(options.matchToMs, bestMs + step - 1);
+  }
+  stbi_image_free(picture);
+  std::printf("%.3f %.6f\n", bestMs / 1000.0, bestShare);
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -194,6 +267,7 @@ int main(int argc, char** argv) {
     ok = CaptureFrame(options.size, still.time, still.path) && ok;
   }
   if (!options.clipPath.empty()) ok = CaptureClip(options) && ok;
+  if (!options.matchPath.empty()) ok = MatchScreenshot(options) && ok;
 
   DeleteScene();
   CloseToolWindow(tool);
