@@ -1,5 +1,6 @@
 """Runs the real velmora executable as a user would: on a virtual X display of its own, with
-SDL's disk audio driver capturing what the mixer plays (S16LE, stereo, 44100 Hz)."""
+SDL's disk audio driver capturing what the mixer plays (S16LE, stereo, 44100 Hz). VELMORA_LAUNCHER
+names a command that runs it (e.g. wine, for the Windows build)."""
 
 import ctypes
 import math
@@ -16,6 +17,7 @@ from pathlib import Path
 from types import SimpleNamespace
 
 VELMORA = Path(os.environ.get("VELMORA_EXECUTABLE", "build/release/velmora")).resolve()
+LAUNCHER = os.environ.get("VELMORA_LAUNCHER", "").split()
 ASSETS = Path(os.environ.get("VELMORA_SOURCE_DIR", Path(__file__).parents[2])) / "assets"
 # Start-up on llvmpipe takes a few seconds; under the sanitizers several times that.
 TIMEOUT = float(os.environ.get("VELMORA_STARTUP_TIMEOUT", "60"))
@@ -110,8 +112,8 @@ def run(folder, display=None, before_stop=None, stop=signal.SIGTERM, seconds=0.0
     environment.update(env or {}, **({"DISPLAY": display.name} if display else {}))
     out, err = folder / "stdout.txt", folder / "stderr.txt"
     with open(out, "w") as out_file, open(err, "w") as err_file:
-        process = subprocess.Popen([VELMORA], cwd=folder, env=environment, stdout=out_file,
-                                   stderr=err_file, stdin=subprocess.DEVNULL)
+        process = subprocess.Popen([*LAUNCHER, VELMORA], cwd=folder, env=environment,
+                                   stdout=out_file, stderr=err_file, stdin=subprocess.DEVNULL)
     try:
         deadline = time.monotonic() + TIMEOUT
         while process.poll() is None and "Renderer: " not in out.read_text():
