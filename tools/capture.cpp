@@ -1,15 +1,13 @@
 // velmora-capture: renders chosen frames of the scene offscreen, at a chosen pixel size and
 // chosen times, with the program's own scene set-up and frame code, and writes them as PNG
-// pictures or as a short clip (PNG frames joined by ffmpeg).
+// pictures or as a short clip (PNG frames joined by ffmpeg). With --match it finds the frame time
+// of a screenshot of the program (taken at the same size) instead: the whole millisecond between
+// FROM and TO whose frame differs least, printed as "SECONDS SHARE", SHARE being the share of
+// pixels with a channel more than 2 off (the capture test's tolerance).
 //
 //   velmora-capture [--size WxH] [--frame SECONDS FILE.png]...
 //                   [--clip FILE.gif|.webp|.mp4|.webm --start SECONDS --seconds SECONDS --fps N
-//                    [--frames-dir DIR]]
-//                   [--match PICTURE --from SECONDS --to SECONDS]
-//
-// --match finds the frame time, in whole milliseconds between --from and --to, whose frame is
-// closest to PICTURE (a screenshot of the program, of the same size): it prints that time and
-// the share of pixels that differ there (a channel off by more than 2), as "SECONDS SHARE".
+//                    [--frames-dir DIR]] [--match SCREENSHOT.png FROM TO]
 //
 // Run it from the directory that holds "assets" (the height map is read from there), on an X
 // display (scripts/with-xvfb.sh).
@@ -20,6 +18,7 @@
 #include <stb/stb_image_write.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -49,16 +48,21 @@ struct Options {
   int clipFps = 10;
   std::string framesDir;  // empty: a temporary folder, removed afterwards
   std::string matchPath;
-  float matchFrom = 0.0f;
-  float matchTo = 0.0f;
+  int matchFromMs = 0;
+  int matchToMs = 0;
 };
+
+// --match tries every 40 ms, then every 5 ms within 40 ms of the best so far, then every
+// millisecond within 5 ms of it. A frame 1 ms off already differs in a few percent of its pixels;
+// the difference grows steadily for over 100 ms, so the coarse steps lead to the right one.
+constexpr int matchStepsMs[] = {40, 5, 1};
 
 void PrintUsage() {
   std::fputs(
       "usage: velmora-capture [--size WxH] [--frame SECONDS FILE.png]...\n"
       "                       [--clip FILE --start SECONDS --seconds SECONDS --fps N"
       " [--frames-dir DIR]]\n"
-      "                       [--match PICTURE --from SECONDS --to SECONDS]\n"
+      "                       [--match SCREENSHOT.png FROM TO]\n"
       "A clip's format follows its extension: .gif, .webp, .mp4 or .webm.\n",
       stderr);
 }
@@ -90,18 +94,18 @@ bool ParseOptions(int argc, char** argv, Options& options) {
       options.clipFps = static_cast<int>(number);
     } else if (option == "--frames-dir" && left >= 1) {
       options.framesDir = argv[++i];
-    } else if (option == "--match" && left >= 1) {
+    } else if (option == "--match" && left >= 3) {
       options.matchPath = argv[++i];
-    } else if (option == "--from" && left >= 1) {
-      if (!ParseNumber(argv[++i], options.matchFrom)) return false;
-    } else if (option == "--to" && left >= 1) {
-      if (!ParseNumber(argv[++i], options.matchTo)) return false;
+      float from = 0.0f, to = 0.0f;
+      if (!ParseNumber(argv[++i], from) || !ParseNumber(argv[++i], to) || from < 0.0f || to < from)
+        return false;
+      options.matchFromMs = static_cast<int>(std::lround(from * 1000.0f));
+      options.matchToMs = static_cast<int>(std::lround(to * 1000.0f));
     } else {
       return false;
     }
   }
-  return !options.stills.empty() || !options.clipPath.empty() ||
-         (!options.matchPath.empty() && options.matchFrom <= options.matchTo);
+  return !options.stills.empty() || !options.clipPath.empty() || !options.matchPath.empty();
 }
 
 // Renders the frame at `time` and writes it as an RGB PNG.
@@ -192,43 +196,42 @@ bool CaptureClip(const Options& options) {
   return ok;
 }
 
-// The share of differing pixels between `picture` and the frame at `milliseconds`.
-double Mismatch(PixelSize size, const std::vector<unsigned char>& picture, long milliseconds) {
-  RenderFrame(size.width, size.height, static_cast<float>(milliseconds) / 1000.0f);
-  glFinish();
-  return DifferentShare(picture, ReadFrameRgb(size));
-}
-
-// Every 16th millisecond first, then each one around the best of those.
-bool MatchPicture(const Options& options) {
-  int width = 0, height = 0, channels = 0;
+// Finds the frame time of a screenshot as the program samples it (SDL_GetTicks() milliseconds
+// / 1000) and prints it with the share of pixels that still differ.
+bool MatchScreenshot(const Options& options) {
   stbi_set_flip_vertically_on_load(false);  // the scene's texture loader turns it on
-  stbi_uc* data = stbi_load(options.matchPath.c_str(), &width, &height, &channels, 3);
-  if (!data) {
-    std::fprintf(stderr, "Cannot read %s\n", options.matchPath.c_str());
+  int width = 0, height = 0, channels = 0;
+  unsigned char* pixels = stbi_load(options.matchPath.c_str(), &width, &height, &channels, 3);
+  if (!pixels) {
+    std::fprintf(stderr, "Cannot read %s: %s\n", options.matchPath.c_str(), stbi_failure_reason());
     return false;
   }
-  const std::vector<unsigned char> picture(data,
-                                           data + static_cast<std::size_t>(width) * height * 3);
-  stbi_image_free(data);
   if (width != options.size.width || height != options.size.height) {
     std::fprintf(stderr, "%s is %dx%d, not %dx%d\n", options.matchPath.c_str(), width, height,
                  options.size.width, options.size.height);
+    stbi_image_free(pixels);
     return false;
   }
-  const long from = std::lround(options.matchFrom * 1000), to = std::lround(options.matchTo * 1000);
-  constexpr long step = 16;
-  long best = from;
+  const std::vector<unsigned char> picture(pixels, pixels + std::size_t{3} * width * height);
+  stbi_image_free(pixels);
+  int bestMs = options.matchFromMs;
   double bestShare = 2.0;
-  auto consider = [&](long ms) {
-    const double share = Mismatch(options.size, picture, ms);
-    if (share < bestShare) bestShare = share, best = ms;
+  const auto tryFrame = [&](int ms) {
+    RenderFrame(options.size.width, options.size.height, static_cast<float>(ms) / 1000.0f);
+    glFinish();
+    const double share = DifferentShare(ReadFrameRgb(options.size), picture);
+    if (share < bestShare) {
+      bestShare = share;
+      bestMs = ms;
+    }
   };
-  for (long ms = from; ms <= to; ms += step) consider(ms);
-  const long coarse = best;
-  for (long ms = std::max(from, coarse - step); ms <= std::min(to, coarse + step); ++ms)
-    consider(ms);
-  std::printf("%.3f %.6f\n", static_cast<double>(best) / 1000.0, bestShare);
+  int fromMs = options.matchFromMs, toMs = options.matchToMs;
+  for (const int step : matchStepsMs) {
+    for (int ms = fromMs; ms <= toMs; ms += step) tryFrame(ms);
+    fromMs = std::max(options.matchFromMs, bestMs - step + 1);
+    toMs = std::min(options.matchToMs, bestMs + step - 1);
+  }
+  std::printf("%.3f %.6f\n", bestMs / 1000.0, bestShare);
   return true;
 }
 
@@ -251,7 +254,7 @@ int main(int argc, char** argv) {
     ok = CaptureFrame(options.size, still.time, still.path) && ok;
   }
   if (!options.clipPath.empty()) ok = CaptureClip(options) && ok;
-  if (!options.matchPath.empty()) ok = MatchPicture(options) && ok;
+  if (!options.matchPath.empty()) ok = MatchScreenshot(options) && ok;
 
   DeleteScene();
   CloseToolWindow(tool);

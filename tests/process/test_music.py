@@ -74,7 +74,10 @@ class Music(VelmoraTest):
         onset, music = first_sound(result.audio), decode(MUSIC)
         start = aligned(result.audio, music, onset)
         self.assertLess(abs(start - onset), 2048, "the music does not start where sound starts")
-        heard = result.audio[2 * start:]
+        # Up to the last sound: the mixer stops the track before it closes the device, which
+        # may write a buffer of silence in between.
+        end = len(result.audio) - 2 * first_sound(result.audio[::-1], SOUND)
+        heard = result.audio[2 * start:end]
         self.assertGreater(len(heard), 2 * 2 * RATE, "less than two seconds captured")
         expected = music[:len(heard)]
         # Loudness per 100 ms within 10 % of the file's up to the close, and the very waveform:

@@ -1,5 +1,6 @@
 """Runs the real velmora executable as a user would: on a virtual X display of its own, with
-SDL's disk audio driver capturing what the mixer plays (S16LE, stereo, 44100 Hz)."""
+SDL's disk audio driver capturing what the mixer plays (S16LE, stereo, 44100 Hz). VELMORA_LAUNCHER
+names a command that runs it (e.g. wine, for the Windows build)."""
 
 import ctypes
 import math
@@ -17,6 +18,7 @@ from types import SimpleNamespace
 
 VELMORA = Path(os.environ.get("VELMORA_EXECUTABLE", "build/release/velmora")).resolve()
 CAPTURE = Path(os.environ.get("VELMORA_CAPTURE", VELMORA.parent / "tools/velmora-capture"))
+LAUNCHER = os.environ.get("VELMORA_LAUNCHER", "").split()
 ASSETS = Path(os.environ.get("VELMORA_SOURCE_DIR", Path(__file__).parents[2])) / "assets"
 # Start-up on llvmpipe takes a few seconds; under the sanitizers several times that.
 TIMEOUT = float(os.environ.get("VELMORA_STARTUP_TIMEOUT", "60"))
@@ -98,8 +100,8 @@ def shown_frame(display, process, folder, name="screen"):
     after = time.monotonic() - process.started
     # The frame on screen began before the screenshot, within a few frames of a loaded machine.
     found = subprocess.run(
-        [CAPTURE, "--size", display.size, "--match", shot, "--from", f"{max(0, before - 1.5):.3f}",
-         "--to", f"{after:.3f}"], cwd=ASSETS.parent, env=dict(os.environ, DISPLAY=display.name),
+        [CAPTURE, "--size", display.size, "--match", shot, f"{max(0, before - 1.5):.3f}",
+         f"{after:.3f}"], cwd=ASSETS.parent, env=dict(os.environ, DISPLAY=display.name),
         check=True, capture_output=True, text=True).stdout.split()
     return float(found[0]), float(found[1])
 
@@ -131,7 +133,7 @@ def run(folder, display=None, before_stop=None, stop=signal.SIGTERM, seconds=0.0
     environment.update(env or {}, **({"DISPLAY": display.name} if display else {}))
     out, err = folder / "stdout.txt", folder / "stderr.txt"
     with open(out, "w") as out_file, open(err, "w") as err_file:
-        process = subprocess.Popen(command or [VELMORA], cwd=folder, env=environment,
+        process = subprocess.Popen(command or [*LAUNCHER, VELMORA], cwd=folder, env=environment,
                                    stdout=out_file, stderr=err_file, stdin=subprocess.DEVNULL)
     process.started = time.monotonic()
     try:
