@@ -9,8 +9,11 @@
 int main(int, char**) {
   if (!StartPlatform()) return 1;
 
-  // The light-mask target keeps this size for the whole run: read it once the window manager
-  // or compositor has given the window its fullscreen size, which may still be pending.
+  // A compositor or window manager gives the window its fullscreen size some time after it is
+  // created (under Wayland not before a round trip): the light-mask target takes the size the
+  // window has once that is applied. A false result only says that the requested state did not
+  // come in time (with no window manager at all X leaves the window as created) and sets no
+  // error text; the size read next is then still the window's own, so it is not reported.
   SDL_SyncWindow(window);
   int width = 0, height = 0;
   SDL_GetWindowSizeInPixels(window, &width, &height);

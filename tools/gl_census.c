@@ -1,4 +1,5 @@
-// GL object census: a preloaded shared library (LD_PRELOAD) for soak runs of the real program.
+// GL object census: a preloaded shared library (LD_PRELOAD) for soak and desktop runs of the real
+// program.
 //
 // It interposes SDL_GL_GetProcAddress, the resolver the program hands to its GL loader, and
 // gives back counting wrappers for the entry points that create and delete GL objects. Each kind
@@ -8,8 +9,14 @@
 // once a second, replaces the file named by VELMORA_GL_CENSUS_FILE with lines "KEY VALUE":
 // phase (running, or exit when written at process exit), frames, seconds (since load), live,
 // created, deleted (all kinds together) and the live count of each kind. Without that variable
-// it only counts. Everything runs on the thread that owns the GL context, so there are no locks.
+// it only counts. It also notes the size of the first viewport set and how many viewports of
+// another size followed (first_viewport WxH, other_viewports, viewports), and the size of the
+// last texture level 0 defined without data, which is how the light mask is made
+// (empty_texture WxH). With VELMORA_FIXED_TICKS set (milliseconds), SDL_GetTicks returns that
+// value, which fixes the frame time of every frame while SDL's own clock runs on. Everything
+// runs on the thread that owns the GL context, so there are no locks.
 #define _GNU_SOURCE
+#include <SDL3/SDL_timer.h>
 #include <SDL3/SDL_video.h>
 #include <dlfcn.h>
 #include <stdio.h>
@@ -19,6 +26,7 @@
 
 typedef unsigned int GLuint;
 typedef unsigned int GLenum;
+typedef int GLint;
 typedef int GLsizei;
 
 enum Kind {
@@ -49,6 +57,10 @@ static unsigned long long frames;
 static struct timespec loadedAt, lastWrite;
 static char* censusPath;
 static char* tempPath;
+static GLsizei firstViewport[2], emptyTexture[2];
+static unsigned long long viewports, otherViewports;
+static bool ticksFixed;
+static Uint64 fixedTicks;
 
 static void* NextSymbol(const char* name) {
   void* symbol = dlsym(RTLD_NEXT, name);
@@ -167,6 +179,30 @@ static void census_glDeleteShader(GLuint shader) {
   ((void (*)(GLuint))real_glDeleteShader)(shader);
 }
 
+static SDL_FunctionPointer real_glViewport;
+static void census_glViewport(GLint x, GLint y, GLsizei width, GLsizei height) {
+  if (viewports++ == 0) {
+    firstViewport[0] = width;
+    firstViewport[1] = height;
+  } else if (width != firstViewport[0] || height != firstViewport[1]) {
+    otherViewports++;
+  }
+  ((void (*)(GLint, GLint, GLsizei, GLsizei))real_glViewport)(x, y, width, height);
+}
+
+static SDL_FunctionPointer real_glTexImage2D;
+static void census_glTexImage2D(GLenum target, GLint level, GLint internalFormat, GLsizei width,
+                                GLsizei height, GLint border, GLenum format, GLenum type,
+                                const void* pixels) {
+  if (level == 0 && !pixels) {
+    emptyTexture[0] = width;
+    emptyTexture[1] = height;
+  }
+  ((void (*)(GLenum, GLint, GLint, GLsizei, GLsizei, GLint, GLenum, GLenum,
+             const void*))real_glTexImage2D)(target, level, internalFormat, width, height, border,
+                                             format, type, pixels);
+}
+
 #define ENTRY(fn) {#fn, &real_##fn, (SDL_FunctionPointer)census_##fn}
 static const struct {
   const char* name;
@@ -181,7 +217,8 @@ static const struct {
     ENTRY(glGenSamplers),      ENTRY(glCreateSamplers),       ENTRY(glDeleteSamplers),
     ENTRY(glGenQueries),       ENTRY(glCreateQueries),        ENTRY(glDeleteQueries),
     ENTRY(glCreateProgram),    ENTRY(glCreateShaderProgramv), ENTRY(glDeleteProgram),
-    ENTRY(glCreateShader),     ENTRY(glDeleteShader),
+    ENTRY(glCreateShader),     ENTRY(glDeleteShader),         ENTRY(glViewport),
+    ENTRY(glTexImage2D),
 };
 
 SDL_FunctionPointer SDL_GL_GetProcAddress(const char* proc) {
@@ -220,6 +257,9 @@ static void WriteCensus(const char* phase) {
   fprintf(file, "phase %s\nframes %llu\nseconds %.3f\nlive %ld\ncreated %ld\ndeleted %ld\n", phase,
           frames, Seconds(loadedAt, now), live, created, deleted);
   for (int k = 0; k < KIND_COUNT; k++) fprintf(file, "%s %ld\n", kindNames[k], census[k].count);
+  fprintf(file, "viewports %llu\nfirst_viewport %dx%d\nother_viewports %llu\nempty_texture %dx%d\n",
+          viewports, firstViewport[0], firstViewport[1], otherViewports, emptyTexture[0],
+          emptyTexture[1]);
   if (fclose(file) == 0) rename(tempPath, censusPath);
   lastWrite = now;
 }
@@ -238,8 +278,23 @@ bool SDL_GL_SwapWindow(SDL_Window* window) {
   return swapped;
 }
 
+Uint64 SDL_GetTicks(void) {
+  static Uint64 (*real)(void);
+  if (ticksFixed) return fixedTicks;
+  if (!real) {
+    void* symbol = NextSymbol("SDL_GetTicks");
+    memcpy(&real, &symbol, sizeof real);
+  }
+  return real();
+}
+
 __attribute__((constructor)) static void LoadCensus(void) {
   clock_gettime(CLOCK_MONOTONIC, &loadedAt);
+  const char* ticks = getenv("VELMORA_FIXED_TICKS");
+  if (ticks && *ticks) {
+    ticksFixed = true;
+    fixedTicks = strtoull(ticks, NULL, 10);
+  }
   const char* path = getenv("VELMORA_GL_CENSUS_FILE");
   if (!path || !*path) return;
   const size_t length = strlen(path);

@@ -8,7 +8,7 @@ import time
 import unittest
 from pathlib import Path
 
-from velmora_process import VELMORA, Display, VelmoraTest, run, workdir
+from velmora_process import VELMORA, Display, VelmoraTest, census, run, workdir
 
 SHIM = Path(os.environ.get("VELMORA_GL_CENSUS_SHIM",
                            VELMORA.parent / "tools/libvelmora-gl-census.so"))
@@ -24,12 +24,6 @@ KEPT = {"buffers": 3, "vertex_arrays": 3, "textures": 2, "framebuffers": 1, "ren
         "samplers": 0, "queries": 0, "programs": 4, "shaders": 0}
 # Destroying the context, not the program, releases the full-screen quad and the height map.
 RELEASED_WITH_CONTEXT = {"buffers": 1, "vertex_arrays": 1, "textures": 1}
-
-
-def census(path):
-    if path.exists():
-        pairs = (line.split() for line in path.read_text().splitlines())
-        return {key: value if key == "phase" else float(value) for key, value in pairs}
 
 
 class ShortSoak(VelmoraTest):

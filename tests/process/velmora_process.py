@@ -5,6 +5,7 @@ names a command that runs it (e.g. wine, for the Windows build)."""
 import ctypes
 import math
 import os
+import re
 import shutil
 import signal
 import subprocess
@@ -127,10 +128,12 @@ def run(folder, display=None, before_stop=None, stop=signal.SIGTERM, seconds=0.0
         command=None):
     """Runs velmora (or `command`) in `folder`; once it has printed its renderer line (unless it
     ended first) and run `seconds`, calls `before_stop(process)`, sends `stop` unless None and
-    waits for the end. Returns status, stdout, stderr (less SDL's notices), audio and folder."""
+    waits for the end. `env` adds to the environment; None there unsets a variable. Returns
+    status, stdout, stderr (less SDL's notices), audio and folder."""
     environment = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
     environment.update(SDL_AUDIO_DRIVER="disk", SDL_AUDIO_DISK_OUTPUT_FILE="audio.raw")
     environment.update(env or {}, **({"DISPLAY": display.name} if display else {}))
+    environment = {k: v for k, v in environment.items() if v is not None}
     out, err = folder / "stdout.txt", folder / "stderr.txt"
     with open(out, "w") as out_file, open(err, "w") as err_file:
         process = subprocess.Popen(command or [*LAUNCHER, VELMORA], cwd=folder, env=environment,
@@ -156,6 +159,24 @@ def run(folder, display=None, before_stop=None, stop=signal.SIGTERM, seconds=0.0
               if not any(notice in line for notice in SDL_NOTICES)]
     return SimpleNamespace(status=process.returncode, stdout=out.read_text().splitlines(),
                            stderr=stderr, audio=capture(folder), folder=folder)
+
+
+def wait_for(condition, what, timeout=TIMEOUT):
+    """Polls `condition()` until it holds; fails with `what` once `timeout` seconds have passed."""
+    deadline = time.monotonic() + timeout
+    while not condition():
+        if time.monotonic() > deadline:
+            raise AssertionError(what)
+        time.sleep(0.1)
+
+
+def census(path):
+    """The last census the GL census shim wrote (tools/gl_census.c), or None before the first:
+    numbers as floats, sizes (WxH) and the phase as text."""
+    if path.exists():
+        pairs = (line.split() for line in path.read_text().splitlines())
+        return {key: value if re.fullmatch(r"[a-z]+|\d+x\d+", value) else float(value)
+                for key, value in pairs}
 
 
 def decode(path):
@@ -189,3 +210,12 @@ class VelmoraTest(unittest.TestCase):
         for lines, patterns in ((result.stdout, stdout), (result.stderr, list(stderr))):
             self.assertTrue(len(lines) == len(patterns) and all(map(fnmatchcase, lines, patterns)),
                             f"{lines} do not match {patterns}")
+
+    def assertSameSound(self, heard, expected, at=0.0):
+        """Loudness per 100 ms within 10 % of the expected's, and the very waveform: what is left
+        after subtracting the expected is under 2 % of it. `at`: where `heard` starts, in
+        seconds, for the messages."""
+        for tenth, (got, want) in enumerate(zip(levels(heard, 0.1), levels(expected, 0.1))):
+            self.assertAlmostEqual(got / want, 1.0, delta=0.1, msg=f"at {at + tenth / 10:.1f} s")
+        self.assertLess(rms([a - b for a, b in zip(heard, expected)]), 0.02 * rms(expected),
+                        f"the waveform from {at:.2f} s")
