@@ -9,7 +9,7 @@ import struct
 import unittest
 import zlib
 
-from velmora_process import ASSETS, Display, VelmoraTest, run, workdir
+from velmora_process import ASSETS, NO_ASSETS, Display, VelmoraTest, run, workdir
 
 JPEG = ASSETS / "textures/text1.jpg"
 TEXTURE = "Failed to load texture: /textures/text1.jpg"
@@ -62,7 +62,11 @@ class Assets(VelmoraTest):
         colours on screen."""
         folder, shares = workdir(self), []
         change(folder / "assets/textures/text1.jpg")
-        result = run(folder, self.display, lambda process: shares.extend(self.display.tiles()))
+
+        def look(process):
+            shares.extend(self.display.tiles())
+            self.display.key("Escape")  # under Wine a signal would end Wine, not the program
+        result = run(folder, self.display, look, stop=None)
         return result, shares
 
     def test_pictures(self):
@@ -78,7 +82,7 @@ class Assets(VelmoraTest):
 
     def test_without_assets_it_reports_all_three_and_draws_untextured(self):
         result, (mint, grey) = self.run_with(lambda path: shutil.rmtree(path.parents[1]))
-        self.assertRun(result, [TEXTURE, "Failed to load music: ?*", "Failed to play music: ?*"])
+        self.assertRun(result, NO_ASSETS)
         self.assertGreater(mint, 0.5)
 
 

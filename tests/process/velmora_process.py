@@ -1,6 +1,6 @@
-"""Runs the real velmora executable as a user would: on a virtual X display of its own, with
-SDL's disk audio driver capturing what the mixer plays (S16LE, stereo, 44100 Hz). VELMORA_LAUNCHER
-names a command that runs it (e.g. wine, for the Windows build)."""
+"""Runs the real velmora executable as a user would: on a virtual X display of its own (with a
+window manager if asked), with SDL's disk audio driver capturing what the mixer plays (S16LE,
+stereo, 44100 Hz). VELMORA_LAUNCHER names a command that runs it (wine, for the Windows build)."""
 
 import ctypes
 import math
@@ -18,20 +18,34 @@ from pathlib import Path
 from types import SimpleNamespace
 
 VELMORA = Path(os.environ.get("VELMORA_EXECUTABLE", "build/release/velmora")).resolve()
-CAPTURE = Path(os.environ.get("VELMORA_CAPTURE", VELMORA.parent / "tools/velmora-capture"))
+TOOLS = Path(os.environ.get("VELMORA_TOOLS", "build/release/tools")).resolve()
+CAPTURE, SHIM = TOOLS / "velmora-capture", TOOLS / "libvelmora-gl-census.so"
 LAUNCHER = os.environ.get("VELMORA_LAUNCHER", "").split()
-ASSETS = Path(os.environ.get("VELMORA_SOURCE_DIR", Path(__file__).parents[2])) / "assets"
+SOURCE = Path(os.environ.get("VELMORA_SOURCE_DIR", Path(__file__).parents[2]))
+ASSETS = SOURCE / "assets"
 # Start-up on llvmpipe takes a few seconds; under the sanitizers several times that.
 TIMEOUT = float(os.environ.get("VELMORA_STARTUP_TIMEOUT", "60"))
 RATE = 44100  # frames a second
 SDL_NOTICES = ("XDG_RUNTIME_DIR", "SDL disk i/o audio driver", "Writing to file [")
+NO_ASSETS = ["Failed to load texture: /textures/text1.jpg", "Failed to load music: ?*",
+             "Failed to play music: ?*"]
+
+
+def wait_for(condition, what, timeout=TIMEOUT):
+    """Polls `condition()` until it holds; fails with `what` once `timeout` seconds have passed."""
+    deadline = time.monotonic() + timeout
+    while not condition():
+        if time.monotonic() > deadline:
+            raise AssertionError(what)
+        time.sleep(0.1)
 
 
 class Display:
-    """A virtual X display for the duration of a with-block."""
+    """A virtual X display for the duration of a with-block; with `manager`, openbox manages it
+    (its default bindings: Alt+F4 closes a window)."""
 
-    def __init__(self, size="320x180"):
-        self.size = size
+    def __init__(self, size="320x180", manager=False):
+        self.size, self.manager = size, manager
 
     def __enter__(self):
         read_end, write_end = os.pipe()
@@ -41,22 +55,33 @@ class Display:
         os.close(write_end)
         with os.fdopen(read_end) as reader:
             self.name = ":" + reader.readline().strip()
+        self.env = {"DISPLAY": self.name}
+        if self.manager:
+            self.wm = subprocess.Popen(["openbox", "--sm-disable"], env=dict(os.environ, **self.env),
+                                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            wait_for(lambda: b"window id" in self.tool("xprop", "-root", "_NET_SUPPORTING_WM_CHECK"),
+                     "openbox did not start")
         return self
 
     def __exit__(self, *exc):
-        self.process.terminate()
-        self.process.wait()
+        for process in ([self.wm] if self.manager else []) + [self.process]:
+            process.terminate()
+            process.wait()
 
-    def tool(self, *args):
+    def tool(self, *args, timeout=30):
         """Runs an X client on this display; returns its standard output."""
         return subprocess.run(args, env=dict(os.environ, DISPLAY=self.name), check=True,
-                              capture_output=True, timeout=30).stdout
+                              capture_output=True, timeout=timeout).stdout
 
     def window(self):
         return self.tool("xdotool", "search", "--name", "^Velmora$").split()[0]
 
     def key(self, *keys):
         self.tool("xdotool", "windowfocus", "--sync", self.window(), "key", "--delay", "20", *keys)
+
+    def screenshot(self, folder):
+        self.tool("import", "-window", "root", folder / "screen.png")
+        return folder / "screen.png"
 
     def request_close(self):
         """Sends velmora's window WM_DELETE_WINDOW, as a window manager does."""
@@ -91,20 +116,21 @@ class Display:
             time.sleep(0.2)
 
 
-def shown_frame(display, process, folder, name="screen"):
-    """Takes a screenshot of `display` and finds the frame time, in whole milliseconds since
-    `process` started, whose frame velmora-capture draws closest to it. Returns that time and the
-    share of pixels that still differ (a channel off by more than 2)."""
-    shot = folder / f"{name}.png"
-    before = time.monotonic() - process.started
-    display.tool("import", "-window", "root", shot)
-    after = time.monotonic() - process.started
-    # The frame on screen began before the screenshot, within a few frames of a loaded machine.
-    found = subprocess.run(
-        [CAPTURE, "--size", display.size, "--match", shot, f"{max(0, before - 1.5):.3f}",
-         f"{after:.3f}"], cwd=ASSETS.parent, env=dict(os.environ, DISPLAY=display.name),
-        check=True, capture_output=True, text=True).stdout.split()
-    return float(found[0]), float(found[1])
+def match(shot, size, low, high):
+    """The frame time, in whole milliseconds from `low` to `high` seconds, whose frame
+    velmora-capture draws at `size` closest to the picture `shot`, and the share of its pixels
+    that still differ (a channel off by more than 2)."""
+    with Display(size) as display:
+        found = display.tool(CAPTURE, "--size", size, "--match", shot, f"{max(0, low):.3f}",
+                             f"{high:.3f}", timeout=20 * TIMEOUT)
+    return float(found.split()[0]), float(found.split()[1])
+
+
+def screenshot(display, process, folder):
+    """A screenshot of `display` while `process` runs, and the seconds since it started: the
+    program's clock starts when SDL does, later than the process (under Wine by seconds), so the
+    frame on screen is from between 0 and that time."""
+    return display.screenshot(folder), time.monotonic() - process.started
 
 
 def workdir(test, parent=None):
@@ -124,6 +150,15 @@ def capture(folder):
     return array("h", path.read_bytes() if path.exists() else b"")
 
 
+def census(path):
+    """The last census the GL census shim wrote (tools/gl_census.c), or None before the first:
+    numbers as floats, sizes (WxH) and the phase as text."""
+    if path.exists():
+        pairs = (line.split() for line in path.read_text().splitlines())
+        return {key: value if re.fullmatch(r"[a-z]+|\d+x\d+", value) else float(value)
+                for key, value in pairs}
+
+
 def run(folder, display=None, before_stop=None, stop=signal.SIGTERM, seconds=0.0, env=None,
         command=None):
     """Runs velmora (or `command`) in `folder`; once it has printed its renderer line (unless it
@@ -132,7 +167,7 @@ def run(folder, display=None, before_stop=None, stop=signal.SIGTERM, seconds=0.0
     status, stdout, stderr (less SDL's notices), audio and folder."""
     environment = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
     environment.update(SDL_AUDIO_DRIVER="disk", SDL_AUDIO_DISK_OUTPUT_FILE="audio.raw")
-    environment.update(env or {}, **({"DISPLAY": display.name} if display else {}))
+    environment.update(env or {}, **(display.env if display else {}))
     environment = {k: v for k, v in environment.items() if v is not None}
     out, err = folder / "stdout.txt", folder / "stderr.txt"
     with open(out, "w") as out_file, open(err, "w") as err_file:
@@ -140,11 +175,8 @@ def run(folder, display=None, before_stop=None, stop=signal.SIGTERM, seconds=0.0
                                    stdout=out_file, stderr=err_file, stdin=subprocess.DEVNULL)
     process.started = time.monotonic()
     try:
-        deadline = time.monotonic() + TIMEOUT
-        while process.poll() is None and "Renderer: " not in out.read_text():
-            if time.monotonic() > deadline:
-                raise AssertionError("velmora did not start in time")
-            time.sleep(0.05)
+        wait_for(lambda: process.poll() is not None or "Renderer: " in out.read_text(),
+                 "velmora did not start in time")
         if process.poll() is None:
             time.sleep(seconds)
             if before_stop:
@@ -159,24 +191,6 @@ def run(folder, display=None, before_stop=None, stop=signal.SIGTERM, seconds=0.0
               if not any(notice in line for notice in SDL_NOTICES)]
     return SimpleNamespace(status=process.returncode, stdout=out.read_text().splitlines(),
                            stderr=stderr, audio=capture(folder), folder=folder)
-
-
-def wait_for(condition, what, timeout=TIMEOUT):
-    """Polls `condition()` until it holds; fails with `what` once `timeout` seconds have passed."""
-    deadline = time.monotonic() + timeout
-    while not condition():
-        if time.monotonic() > deadline:
-            raise AssertionError(what)
-        time.sleep(0.1)
-
-
-def census(path):
-    """The last census the GL census shim wrote (tools/gl_census.c), or None before the first:
-    numbers as floats, sizes (WxH) and the phase as text."""
-    if path.exists():
-        pairs = (line.split() for line in path.read_text().splitlines())
-        return {key: value if re.fullmatch(r"[a-z]+|\d+x\d+", value) else float(value)
-                for key, value in pairs}
 
 
 def decode(path):
@@ -201,6 +215,13 @@ def first_sound(samples, level=1):
     return next((i // 2 for i, x in enumerate(samples) if abs(x) > level), len(samples) // 2)
 
 
+def locate(samples, first, music, low, high, probe=512):
+    """The frame of `music` from `low` to `high` at which `samples` from frame `first` fit best."""
+    part = samples[2 * first:2 * first + probe]
+    return min(range(max(0, low), high), key=lambda frame: sum(
+        abs(a - b) for a, b in zip(part, music[2 * frame:2 * frame + probe])))
+
+
 class VelmoraTest(unittest.TestCase):
     def assertRun(self, result, stderr=(), status=0):
         """Exit `status`; on standard output the two normal lines (none after a failed start);
@@ -210,6 +231,14 @@ class VelmoraTest(unittest.TestCase):
         for lines, patterns in ((result.stdout, stdout), (result.stderr, list(stderr))):
             self.assertTrue(len(lines) == len(patterns) and all(map(fnmatchcase, lines, patterns)),
                             f"{lines} do not match {patterns}")
+
+    def assertFrameShown(self, shot, size, within=None):
+        """The frame on a screenshot (see screenshot) is velmora-capture's at some time, `within`
+        seconds before it when given, within the capture tolerance (0.1 % of the pixels off), and
+        a time that moves (a second or more)."""
+        seconds, share = match(shot[0], size, shot[1] - (within or shot[1]), shot[1])
+        self.assertLessEqual(share, 0.001, f"closest frame at {seconds} s")
+        self.assertGreaterEqual(seconds, 1.0, "the frame time does not move")
 
     def assertSameSound(self, heard, expected, at=0.0):
         """Loudness per 100 ms within 10 % of the expected's, and the very waveform: what is left

@@ -11,9 +11,8 @@ import unittest
 
 from pathlib import Path
 
-from velmora_process import ASSETS, TIMEOUT, Display
+from velmora_process import SOURCE, TIMEOUT, Display
 
-SOURCE = ASSETS.parent
 HOST = [str(SOURCE / "scripts/on-host.sh")]
 USER = "4242"  # an ordinary user id; it needs no account
 OVERRIDE = ["MESA_GL_VERSION_OVERRIDE=4.6", "MESA_GLSL_VERSION_OVERRIDE=460"]

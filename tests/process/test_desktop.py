@@ -1,0 +1,214 @@
+"""The real program on desktops that the tests start themselves: weston (headless backend,
+desktop shell, one 2560x1440 output) and openbox on a 1600x900 Xvfb screen, with the GL census
+shim preloaded to see from outside every frame's viewport, the light mask's size and the GL
+objects, and to fix the frame time; and a PulseAudio server whose null sink is the default
+playback device."""
+
+import os
+import re
+import shutil
+import signal
+import subprocess
+import tempfile
+import unittest
+from array import array
+from pathlib import Path
+from subprocess import DEVNULL
+
+from velmora_process import (ASSETS, RATE, SHIM, TIMEOUT, Display, VelmoraTest, census, decode,
+                             first_sound, locate, match, run, wait_for, workdir)
+
+FRAME_MS = 6000  # the frame time the shim gives every frame
+# Printed by libraries on these desktops, not by the program: Mesa trying its drivers under
+# Wayland, libdecor without plugins, libpipewire without a configuration (SDL tries PipeWire
+# before PulseAudio).
+NOTICES = ("MESA", "plugin", "pw.conf")
+SILENCE = re.compile(rb"\0{128,}")  # 32 or more stereo frames of 16-bit zeros
+# Kept from start-up to shutdown: four programs, the tile, backdrop and full-screen quad meshes
+# (a vertex array and a buffer each), the height map and light mask textures, the light mask
+# framebuffer; shaders are deleted once linked. The context releases the quad and the height map.
+KEPT = {"buffers": 3, "vertex_arrays": 3, "textures": 2, "framebuffers": 1, "renderbuffers": 0,
+        "samplers": 0, "queries": 0, "programs": 4, "shaders": 0}
+WITH_CONTEXT = {"buffers": 1, "vertex_arrays": 1, "textures": 1}
+
+
+class Weston:
+    """weston with its headless backend: one 2560x1440 output drawn by its software renderer, a
+    seat (without one the fullscreen window is never activated and the panel stays above it),
+    and the debug protocol that its screenshooter needs. No DISPLAY: SDL can only use Wayland."""
+
+    size = "2560x1440"
+
+    def __enter__(self):
+        self.folder = Path(tempfile.mkdtemp(prefix="velmora-weston-"))  # mode 0700
+        self.env = {"XDG_RUNTIME_DIR": str(self.folder), "WAYLAND_DISPLAY": "wayland-velmora",
+                    "SDL_VIDEO_DRIVER": "wayland"}
+        self.process = subprocess.Popen(
+            ["weston", "--backend=headless", "--renderer=pixman", "--width=2560", "--height=1440",
+             "--fake-seat", "--debug", "--no-config", "--socket=wayland-velmora"],
+            env=dict(os.environ, **self.env), stdout=DEVNULL, stderr=DEVNULL)
+        wait_for(lambda: (self.folder / "wayland-velmora").exists(), "weston did not start")
+        return self
+
+    def __exit__(self, *exc):
+        self.process.terminate()
+        self.process.wait()
+        shutil.rmtree(self.folder, ignore_errors=True)
+
+    def screenshot(self, folder):
+        subprocess.run(["weston-screenshooter"], cwd=folder, env=dict(os.environ, **self.env),
+                       check=True, capture_output=True, timeout=TIMEOUT)
+        return next(folder.glob("wayland-screenshot-*.png"))
+
+
+class PulseAudio:
+    """A PulseAudio server of its own whose one sink, the default playback device, is a null
+    sink; `recorded()` is what that sink has played, recorded from its monitor by parec."""
+
+    def __enter__(self):
+        self.folder = Path(tempfile.mkdtemp(prefix="velmora-pulse-"))
+        server = f"unix:{self.folder / 'native'}"
+        self.env = {"PULSE_SERVER": server, "SDL_AUDIO_DRIVER": None}
+        self.process = subprocess.Popen(
+            ["pulseaudio", "--daemonize=no", "-n", "--exit-idle-time=-1",
+             f"--load=module-native-protocol-unix socket={server[5:]} auth-anonymous=1",
+             f"--load=module-null-sink sink_name=velmora rate={RATE} channels=2 format=s16le"],
+            env=dict(os.environ, HOME=str(self.folder), XDG_RUNTIME_DIR=str(self.folder)),
+            stdout=DEVNULL, stderr=DEVNULL)
+        wait_for(lambda: subprocess.run(["pactl", "-s", server, "info"],
+                                        capture_output=True).returncode == 0,
+                 "PulseAudio did not start")
+        self.recording = self.folder / "monitor.raw"
+        with open(self.recording, "wb") as out:
+            self.recorder = subprocess.Popen(
+                ["parec", "-s", server, "-d", "velmora.monitor", "--format=s16le",
+                 f"--rate={RATE}", "--channels=2"], stdout=out, stderr=DEVNULL)
+        return self
+
+    def __exit__(self, *exc):
+        for process in (self.recorder, self.process):
+            process.terminate()
+            process.wait()
+        shutil.rmtree(self.folder, ignore_errors=True)
+
+    def recorded(self):
+        data = self.recording.read_bytes()
+        return array("h", data[:len(data) // 4 * 4])
+
+    def sounding(self):
+        """Seconds recorded since the sound began."""
+        recorded = self.recorded()
+        return (len(recorded) // 2 - first_sound(recorded, 100)) / RATE
+
+
+def stretches(samples):
+    """(first, end) frames of the stretches of stereo `samples` between runs of exact silence:
+    what a sound server plays where its client fell behind (it drops a little of what comes late
+    then)."""
+    bounds, start = [], 0
+    for silence in SILENCE.finditer(samples.tobytes()):
+        first, last = -(-silence.start() // 4), silence.end() // 4
+        if last - first >= 32:
+            bounds += [(start, first)] if first > start else []
+            start = last
+    return bounds + ([(start, len(samples) // 2)] if len(samples) // 2 > start else [])
+
+
+class Desktop(VelmoraTest):
+    def desktop_run(self, desktop, during, stop=None, env=()):
+        """Runs velmora on `desktop` with the census shim preloaded and the frame time fixed;
+        `during(process, census path)` once it has started. Checks that it keeps its GL objects
+        from the first frames on, creates none later and deletes them at shutdown; returns the
+        census at exit."""
+        folder, running = workdir(self), []
+        path = folder / "census.txt"
+
+        def watched(process):
+            self.wait_frames(process, path, 2)
+            running.append(census(path))
+            during(process, path)
+        result = run(folder, None, watched, stop=stop,
+                     env=dict(desktop.env, LD_PRELOAD=str(SHIM), VELMORA_GL_CENSUS_FILE=str(path),
+                              VELMORA_FIXED_TICKS=str(FRAME_MS), **dict(env)))
+        result.stderr = [line for line in result.stderr if not any(n in line for n in NOTICES)]
+        self.assertRun(result)
+        left = census(path)
+        self.assertEqual({kind: running[0][kind] for kind in KEPT}, KEPT)
+        self.assertEqual((left["phase"], left["created"]), ("exit", running[0]["created"]))
+        self.assertTrue(all(left[kind] <= WITH_CONTEXT.get(kind, 0) for kind in KEPT), left)
+        return left
+
+    def wait_frames(self, process, path, count):
+        """Waits until `count` more frames have been presented."""
+        frames = lambda: (census(path) or {}).get("frames", 0)  # noqa: E731
+        seen = frames()
+        wait_for(lambda: process.poll() is not None or frames() >= seen + count,
+                 f"no {count} frames in time")
+        self.assertIsNone(process.poll(), "velmora ended")
+
+
+class Screens(Desktop):
+    def test_the_window_fills_the_output_and_shows_the_frame_for_its_size(self):
+        weston = self.enterContext(Weston())
+        openbox = self.enterContext(Display("1600x900", manager=True))
+        # desktop, keys typed once a frame is on the screen, then the signal sent (headless
+        # weston takes no input)
+        for name, desktop, keys, stop in (("weston, SIGTERM", weston, (), signal.SIGTERM),
+                                          ("openbox, its Alt+F4", openbox, ("alt+F4",), None),
+                                          ("openbox, Escape", openbox, ("Escape",), None)):
+            with self.subTest(name):
+                shots = []
+
+                def look(process, path):
+                    shots.append(desktop.screenshot(path.parent))
+                    if keys:
+                        desktop.key(*keys)
+
+                seen = self.desktop_run(desktop, look, stop)
+                self.assertEqual((seen["first_viewport"], seen["other_viewports"],
+                                  seen["empty_texture"]), (desktop.size, 0, desktop.size))
+                self.assertLessEqual(match(shots[0], desktop.size, 6, 6)[1], 0.001)
+
+
+class Sound(Desktop):
+    @classmethod
+    def setUpClass(cls):
+        cls.openbox = cls.enterClassContext(Display("640x360", manager=True))  # a light load
+        cls.music = decode(ASSETS / "audio/test.mp3")
+
+    def test_the_sink_plays_the_music_as_decoded(self):
+        with PulseAudio() as pulse:
+            def listen(process, path):
+                wait_for(lambda: pulse.sounding() > 4, "no four seconds of music recorded")
+                self.openbox.key("alt+F4")
+
+            self.desktop_run(self.openbox, listen, env=pulse.env)
+            recorded = pulse.recorded()
+        # Each stretch is the music where it left off before the silence, or a little later.
+        position, heard = None, 0
+        for first, end in stretches(recorded):
+            heard += end - first
+            if end - first < 2048:
+                continue  # too short to place
+            low = first_sound(self.music) - RATE // 10 if position is None else position - 64
+            at = locate(recorded, first, self.music, low, low + RATE // 5, 128)
+            self.assertSameSound(recorded[2 * first:2 * end],
+                                 self.music[2 * at:2 * (at + end - first)], at / RATE)
+            position = at + end - first
+        self.assertGreater(heard, 3 * RATE, "less than three seconds of the music")
+        self.assertGreater(heard, 0.8 * position, "more than a fifth of the music left out")
+
+    def test_the_sound_server_going_away_leaves_the_demo_running(self):
+        with PulseAudio() as pulse:
+            def kill(process, path):
+                wait_for(lambda: pulse.sounding() > 1, "no music recorded")
+                pulse.process.kill()
+                pulse.process.wait()
+                self.wait_frames(process, path, 3)
+                self.openbox.key("alt+F4")
+
+            self.desktop_run(self.openbox, kill, env=pulse.env)
+
+
+if __name__ == "__main__":
+    unittest.main()

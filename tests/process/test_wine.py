@@ -1,0 +1,85 @@
+"""The Windows program (velmora.exe, cross-compiled) under Wine on a virtual X display, where
+Wine's OpenGL reaches the build environment's Mesa: the Linux tests of the endings, the failures,
+the missing assets and the music, run on it; the frame it draws against velmora-capture's; and
+that it needs no DLL that Windows lacks. The classes share one Wine prefix: one at a time."""
+
+import os
+import subprocess
+import unittest
+
+import test_assets
+import test_music
+import test_startup
+import velmora_process
+from velmora_process import Display, VelmoraTest, run, screenshot, workdir
+
+# Wine's server, which Debian keeps off PATH; WINESERVER is Wine's own variable for it.
+WINESERVER = os.environ.get("WINESERVER", "/usr/lib/x86_64-linux-gnu/wine/wineserver")
+# The DLLs it may import: Windows' own (OpenGL's is loaded at run time).
+WINDOWS_DLLS = {"advapi32", "gdi32", "imm32", "kernel32", "msvcrt", "ole32", "oleaut32",
+                "setupapi", "shell32", "user32", "version", "winmm"}
+
+
+def setUpModule():
+    prefix = os.environ.get("VELMORA_WINEPREFIX")
+    if not velmora_process.VELMORA.is_file() or not prefix:
+        raise RuntimeError("The Wine tests need velmora.exe and VELMORA_WINEPREFIX: ./dev test "
+                           "makes both (./dev build windows)")
+    # Standard error is the program's alone: WINEDEBUG=-all silences Wine's debug channels (by
+    # default it reports there that the host name does not resolve and that the Bluetooth driver
+    # cannot be loaded). No desktop menu entries, which Wine would make in the home folder.
+    os.environ.update(WINEPREFIX=prefix, WINEDEBUG="-all", WINEDLLOVERRIDES="winemenubuilder.exe=d")
+
+
+def on_wine(cls):
+    """The test class run under Wine, on a display of its own, with no Wine process left after."""
+    def setUpClass(inner):
+        inner.display = inner.enterClassContext(Display())
+        inner.addClassCleanup(subprocess.run, [WINESERVER, "-k"], stderr=subprocess.DEVNULL)
+    cls.setUpClass = classmethod(setUpClass)
+    return cls
+
+
+class Imports(unittest.TestCase):
+    def test_it_imports_only_dlls_that_windows_ships(self):
+        table = subprocess.run(["x86_64-w64-mingw32-objdump", "-p", velmora_process.VELMORA],
+                               check=True, capture_output=True, text=True).stdout
+        dlls = {line.split(":")[1].strip().lower().removesuffix(".dll")
+                for line in table.splitlines() if "DLL Name:" in line}
+        self.assertIn("kernel32", dlls)
+        self.assertLessEqual(dlls, WINDOWS_DLLS)
+
+
+@on_wine
+class Startup(test_startup.Startup):
+    # Wine makes the fullscreen window the screen's size; signals reach Wine, not the program.
+    endings = {name: test_startup.ENDINGS[name] for name in ("Escape", "the window-close request")}
+    failures = test_startup.FAILURES[1:2]
+    test_other_input_and_a_resize_change_nothing = None
+
+
+@on_wine
+class Assets(test_assets.Assets):
+    test_pictures = None  # the decoder is the same code: left to the Linux build
+
+
+@on_wine
+class Music(test_music.Music):
+    test_broken_and_unusual_files = None  # seven more runs under Wine: left to the Linux build
+
+
+@on_wine
+class Frame(VelmoraTest):
+    def test_the_frame_on_screen_is_velmora_capture_s_frame_at_its_millisecond(self):
+        folder, shots = workdir(self), []
+
+        def look(process):
+            self.display.tiles()  # until frames show
+            shots.append(screenshot(self.display, process, folder))
+            self.display.key("Escape")
+        self.assertRun(run(folder, self.display, look, stop=None, seconds=1))
+        self.assertFrameShown(shots[0], self.display.size)
+
+
+if __name__ == "__main__":
+    unittest.main()
