@@ -4,19 +4,18 @@ shim preloaded to see from outside every frame's viewport, the light mask's size
 objects, and to fix the frame time; and a PulseAudio server whose null sink is the default
 playback device."""
 
+import contextlib
 import os
 import re
-import shutil
 import signal
 import subprocess
 import tempfile
 import unittest
-from array import array
 from pathlib import Path
-from subprocess import DEVNULL
 
-from velmora_process import (ASSETS, RATE, SHIM, TIMEOUT, Display, VelmoraTest, census, decode,
-                             first_sound, locate, match, run, wait_for, workdir)
+from velmora_process import (ASSETS, RATE, SHIM, TIMEOUT, Display, VelmoraTest, background,
+                             capture, census, decode, first_sound, locate, match, run, wait_for,
+                             workdir)
 
 FRAME_MS = 6000  # the frame time the shim gives every frame
 # Printed by libraries on these desktops, not by the program: Mesa trying its drivers under
@@ -32,7 +31,7 @@ KEPT = {"buffers": 3, "vertex_arrays": 3, "textures": 2, "framebuffers": 1, "ren
 WITH_CONTEXT = {"buffers": 1, "vertex_arrays": 1, "textures": 1}
 
 
-class Weston:
+class Weston(contextlib.ExitStack):
     """weston with its headless backend: one 2560x1440 output drawn by its software renderer, a
     seat (without one the fullscreen window is never activated and the panel stays above it),
     and the debug protocol that its screenshooter needs. No DISPLAY: SDL can only use Wayland."""
@@ -40,20 +39,15 @@ class Weston:
     size = "2560x1440"
 
     def __enter__(self):
-        self.folder = Path(tempfile.mkdtemp(prefix="velmora-weston-"))  # mode 0700
-        self.env = {"XDG_RUNTIME_DIR": str(self.folder), "WAYLAND_DISPLAY": "wayland-velmora",
+        folder = self.enter_context(tempfile.TemporaryDirectory(prefix="velmora-weston-"))
+        self.env = {"XDG_RUNTIME_DIR": folder, "WAYLAND_DISPLAY": "velmora",
                     "SDL_VIDEO_DRIVER": "wayland"}
-        self.process = subprocess.Popen(
-            ["weston", "--backend=headless", "--renderer=pixman", "--width=2560", "--height=1440",
-             "--fake-seat", "--debug", "--no-config", "--socket=wayland-velmora"],
-            env=dict(os.environ, **self.env), stdout=DEVNULL, stderr=DEVNULL)
-        wait_for(lambda: (self.folder / "wayland-velmora").exists(), "weston did not start")
+        self.enter_context(background(
+            "weston", "--backend=headless", "--renderer=pixman", "--width=2560", "--height=1440",
+            "--fake-seat", "--debug", "--no-config", "--socket=velmora",
+            env=dict(os.environ, **self.env)))
+        wait_for(lambda: Path(folder, "velmora").exists(), "weston did not start")
         return self
-
-    def __exit__(self, *exc):
-        self.process.terminate()
-        self.process.wait()
-        shutil.rmtree(self.folder, ignore_errors=True)
 
     def screenshot(self, folder):
         subprocess.run(["weston-screenshooter"], cwd=folder, env=dict(os.environ, **self.env),
@@ -61,39 +55,29 @@ class Weston:
         return next(folder.glob("wayland-screenshot-*.png"))
 
 
-class PulseAudio:
+class PulseAudio(contextlib.ExitStack):
     """A PulseAudio server of its own whose one sink, the default playback device, is a null
     sink; `recorded()` is what that sink has played, recorded from its monitor by parec."""
 
     def __enter__(self):
-        self.folder = Path(tempfile.mkdtemp(prefix="velmora-pulse-"))
-        server = f"unix:{self.folder / 'native'}"
+        self.folder = Path(self.enter_context(tempfile.TemporaryDirectory(prefix="velmora-")))
+        server = f"unix:{self.folder}/native"
         self.env = {"PULSE_SERVER": server, "SDL_AUDIO_DRIVER": None}
-        self.process = subprocess.Popen(
-            ["pulseaudio", "--daemonize=no", "-n", "--exit-idle-time=-1",
-             f"--load=module-native-protocol-unix socket={server[5:]} auth-anonymous=1",
-             f"--load=module-null-sink sink_name=velmora rate={RATE} channels=2 format=s16le"],
-            env=dict(os.environ, HOME=str(self.folder), XDG_RUNTIME_DIR=str(self.folder)),
-            stdout=DEVNULL, stderr=DEVNULL)
+        self.server = self.enter_context(background(
+            "pulseaudio", "--daemonize=no", "-n", "--exit-idle-time=-1",
+            f"--load=module-native-protocol-unix socket={self.folder}/native auth-anonymous=1",
+            f"--load=module-null-sink sink_name=velmora rate={RATE} channels=2 format=s16le",
+            env=dict(os.environ, HOME=str(self.folder), XDG_RUNTIME_DIR=str(self.folder))))
         wait_for(lambda: subprocess.run(["pactl", "-s", server, "info"],
                                         capture_output=True).returncode == 0,
                  "PulseAudio did not start")
-        self.recording = self.folder / "monitor.raw"
-        with open(self.recording, "wb") as out:
-            self.recorder = subprocess.Popen(
-                ["parec", "-s", server, "-d", "velmora.monitor", "--format=s16le",
-                 f"--rate={RATE}", "--channels=2"], stdout=out, stderr=DEVNULL)
+        self.enter_context(background("sh", "-c", f'exec parec -s {server} -d velmora.monitor '
+                                      f'--format=s16le --rate={RATE} --channels=2 > audio.raw',
+                                      cwd=self.folder))
         return self
 
-    def __exit__(self, *exc):
-        for process in (self.recorder, self.process):
-            process.terminate()
-            process.wait()
-        shutil.rmtree(self.folder, ignore_errors=True)
-
     def recorded(self):
-        data = self.recording.read_bytes()
-        return array("h", data[:len(data) // 4 * 4])
+        return capture(self.folder)
 
     def sounding(self):
         """Seconds recorded since the sound began."""
@@ -202,8 +186,8 @@ class Sound(Desktop):
         with PulseAudio() as pulse:
             def kill(process, path):
                 wait_for(lambda: pulse.sounding() > 1, "no music recorded")
-                pulse.process.kill()
-                pulse.process.wait()
+                pulse.server.kill()
+                pulse.server.wait()
                 self.wait_frames(process, path, 3)
                 self.openbox.key("alt+F4")
 

@@ -8,10 +8,9 @@ import os
 import subprocess
 import time
 import unittest
-
 from pathlib import Path
 
-from velmora_process import SOURCE, TIMEOUT, Display
+from velmora_process import SOURCE, Display, run, workdir
 
 HOST = [str(SOURCE / "scripts/on-host.sh")]
 USER = "4242"  # an ordinary user id; it needs no account
@@ -64,29 +63,19 @@ class Dev(unittest.TestCase):
         self.assertEqual(len(made), 2, "no screenshot or audio, or files in the user's home")
 
     def test_run_on_a_desktop_uses_the_machines_driver_or_falls_back(self):
-        home, cache = os.environ["HOME"], os.environ["VELMORA_CACHE"]
+        home, cache, versions = os.environ["HOME"], os.environ["VELMORA_CACHE"], set()
         with Display("480x270") as display:
-            versions = {}
             for name, env, fallback in (("the host's driver", OVERRIDE, False),
                                         ("no OpenGL 4.6 core", [], True)):
                 with self.subTest(name):
-                    command = dev(SOURCE, "run", home=home, cache=cache, env=[
-                        f"DISPLAY={display.name}", "SDL_AUDIO_DRIVER=disk",
-                        "SDL_AUDIO_DISK_OUTPUT_FILE=/dev/null", *env])
-                    process = subprocess.Popen(command, stdout=subprocess.PIPE,
-                                               stderr=subprocess.PIPE, text=True)
-                    lines = []
-                    deadline = time.monotonic() + 10 * TIMEOUT
-                    while not any(line.startswith("Renderer: ") for line in lines):
-                        line = process.stdout.readline()
-                        self.assertTrue(line and time.monotonic() < deadline, "no renderer line")
-                        lines.append(line)
-                    display.request_close()
-                    out, err = process.communicate(timeout=TIMEOUT)
-                    self.assertEqual(process.returncode, 0, err)
-                    self.assertEqual(FALLBACK in err, fallback, err)
-                    versions[name] = next(line for line in lines if line.startswith("OpenGL"))
-            self.assertNotEqual(*versions.values(), "the same driver on both paths")
+                    result = run(workdir(self), display, lambda process: display.key("Escape"),
+                                 stop=None, command=dev(SOURCE, "run", home=home, cache=cache, env=[
+                                     f"DISPLAY={display.name}", "SDL_AUDIO_DRIVER=disk",
+                                     "SDL_AUDIO_DISK_OUTPUT_FILE=/dev/null", *env]))
+                    self.assertEqual(result.status, 0, result.stderr)
+                    self.assertEqual(any(FALLBACK in line for line in result.stderr), fallback)
+                    versions.add(next(line for line in result.stdout if line.startswith("OpenGL")))
+        self.assertEqual(len(versions), 2, f"the same driver on both paths: {versions}")
 
 
 if __name__ == "__main__":

@@ -1,5 +1,5 @@
 """The music as the audio device receives it, for the real file and for broken and unusual ones
-made at test time. Each run ends with a close request while the music plays or just after."""
+made at test time. Each run ends with Escape while the music plays or just after."""
 
 import random
 import subprocess
@@ -45,8 +45,8 @@ class Music(VelmoraTest):
         cls.display = cls.enterClassContext(Display())
 
     def play(self, write, until):
-        """Runs velmora with the music's file changed by `write(path)`, and asks its window to
-        close once `until(capture so far)` holds or the start-up timeout passes."""
+        """Runs velmora with the music's file changed by `write(path)`, and presses Escape once
+        `until(capture so far)` holds or the start-up timeout passes."""
         folder = workdir(self)
         write(folder / "assets/audio/test.mp3")
 
@@ -55,7 +55,7 @@ class Music(VelmoraTest):
             while (not until(capture(folder)) and process.poll() is None
                    and time.monotonic() < deadline):
                 time.sleep(0.1)
-            self.display.request_close()
+            self.display.key("Escape")
         return run(folder, self.display, wait, stop=None)
 
     def test_the_file_plays_as_decoded_from_the_start_until_the_window_closes(self):

@@ -21,6 +21,7 @@ WINDOWS_DLLS = {"advapi32", "gdi32", "imm32", "kernel32", "msvcrt", "ole32", "ol
 
 
 def setUpModule():
+    global display
     prefix = os.environ.get("VELMORA_WINEPREFIX")
     if not velmora_process.VELMORA.is_file() or not prefix:
         raise RuntimeError("The Wine tests need velmora.exe and VELMORA_WINEPREFIX: ./dev test "
@@ -29,14 +30,16 @@ def setUpModule():
     # default it reports there that the host name does not resolve and that the Bluetooth driver
     # cannot be loaded). No desktop menu entries, which Wine would make in the home folder.
     os.environ.update(WINEPREFIX=prefix, WINEDEBUG="-all", WINEDLLOVERRIDES="winemenubuilder.exe=d")
+    # One display and one Wine server for every class: a server started anew for each was seen
+    # to end the first program of a class now and then.
+    display = Display().__enter__()
+    unittest.addModuleCleanup(display.__exit__, None, None, None)
+    unittest.addModuleCleanup(subprocess.run, [WINESERVER, "-k"], stderr=subprocess.DEVNULL)
 
 
 def on_wine(cls):
-    """The test class run under Wine, on a display of its own, with no Wine process left after."""
-    def setUpClass(inner):
-        inner.display = inner.enterClassContext(Display())
-        inner.addClassCleanup(subprocess.run, [WINESERVER, "-k"], stderr=subprocess.DEVNULL)
-    cls.setUpClass = classmethod(setUpClass)
+    """The test class run under Wine, on the module's display."""
+    cls.setUpClass = classmethod(lambda inner: setattr(inner, "display", display))
     return cls
 
 
@@ -52,7 +55,7 @@ class Imports(unittest.TestCase):
 
 @on_wine
 class Startup(test_startup.Startup):
-    # Wine makes the fullscreen window the screen's size; signals reach Wine, not the program.
+    # Signals reach Wine, not the program.
     endings = {name: test_startup.ENDINGS[name] for name in ("Escape", "the window-close request")}
     failures = test_startup.FAILURES[1:2]
     test_other_input_and_a_resize_change_nothing = None

@@ -2,6 +2,7 @@
 window manager if asked), with SDL's disk audio driver capturing what the mixer plays (S16LE,
 stereo, 44100 Hz). VELMORA_LAUNCHER names a command that runs it (wine, for the Windows build)."""
 
+import contextlib
 import ctypes
 import math
 import os
@@ -40,37 +41,46 @@ def wait_for(condition, what, timeout=TIMEOUT):
         time.sleep(0.1)
 
 
-class Display:
+@contextlib.contextmanager
+def background(*command, **options):
+    """A program running for the duration of a with-block, its output dropped."""
+    process = subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                               **options)
+    try:
+        yield process
+    finally:
+        process.terminate()
+        process.wait()
+
+
+class Display(contextlib.ExitStack):
     """A virtual X display for the duration of a with-block; with `manager`, openbox manages it
     (its default bindings: Alt+F4 closes a window)."""
 
     def __init__(self, size="320x180", manager=False):
+        super().__init__()
         self.size, self.manager = size, manager
 
     def __enter__(self):
+        super().__enter__()
         read_end, write_end = os.pipe()
-        self.process = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", f"{self.size}x24", "-nolisten",
-             "tcp", "-noreset"], pass_fds=(write_end,), stderr=subprocess.DEVNULL)
+        self.enter_context(background("Xvfb", "-displayfd", str(write_end), "-screen", "0",
+                                      f"{self.size}x24", "-nolisten", "tcp", "-noreset",
+                                      pass_fds=(write_end,)))
         os.close(write_end)
         with os.fdopen(read_end) as reader:
             self.name = ":" + reader.readline().strip()
         self.env = {"DISPLAY": self.name}
         if self.manager:
-            self.wm = subprocess.Popen(["openbox", "--sm-disable"], env=dict(os.environ, **self.env),
-                                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            self.enter_context(background("openbox", "--sm-disable",
+                                          env=dict(os.environ, **self.env)))
             wait_for(lambda: b"window id" in self.tool("xprop", "-root", "_NET_SUPPORTING_WM_CHECK"),
                      "openbox did not start")
         return self
 
-    def __exit__(self, *exc):
-        for process in ([self.wm] if self.manager else []) + [self.process]:
-            process.terminate()
-            process.wait()
-
     def tool(self, *args, timeout=30):
         """Runs an X client on this display; returns its standard output."""
-        return subprocess.run(args, env=dict(os.environ, DISPLAY=self.name), check=True,
+        return subprocess.run(args, env=dict(os.environ, **self.env), check=True,
                               capture_output=True, timeout=timeout).stdout
 
     def window(self):
@@ -78,10 +88,6 @@ class Display:
 
     def key(self, *keys):
         self.tool("xdotool", "windowfocus", "--sync", self.window(), "key", "--delay", "20", *keys)
-
-    def screenshot(self, folder):
-        self.tool("import", "-window", "root", folder / "screen.png")
-        return folder / "screen.png"
 
     def request_close(self):
         """Sends velmora's window WM_DELETE_WINDOW, as a window manager does."""
@@ -93,14 +99,18 @@ class Display:
         x11.XFlush.argtypes = x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
         connection = x11.XOpenDisplay(self.name.encode())
         atom = lambda name: x11.XInternAtom(connection, name, 0)  # noqa: E731
-        # An XClientMessageEvent of format 32 in the 24 longs of an XEvent (LP64: each field
-        # up to data takes one long): type, serial, send_event, display, window, message_type,
+        # An XClientMessageEvent of format 32 in the 24 longs of an XEvent (LP64: each field up
+        # to data takes one long): type, serial, send_event, display, window, message_type,
         # format, data.
         event = (ctypes.c_ulong * 24)(33, 0, 0, connection, window, atom(b"WM_PROTOCOLS"), 32,
                                       atom(b"WM_DELETE_WINDOW"))
         x11.XSendEvent(connection, window, 0, 0, event)
         x11.XFlush(connection)
         x11.XCloseDisplay(connection)
+
+    def screenshot(self, folder):
+        self.tool("import", "-window", "root", folder / "screen.png")
+        return folder / "screen.png"
 
     def tiles(self, enough=0.5, timeout=20.0):
         """Shares of the screen showing lifted (mint) and flat (grey) tiles once they pass `enough`
@@ -122,8 +132,8 @@ def match(shot, size, low, high):
     that still differ (a channel off by more than 2)."""
     with Display(size) as display:
         found = display.tool(CAPTURE, "--size", size, "--match", shot, f"{max(0, low):.3f}",
-                             f"{high:.3f}", timeout=20 * TIMEOUT)
-    return float(found.split()[0]), float(found.split()[1])
+                             f"{high:.3f}", timeout=20 * TIMEOUT).split()
+    return float(found[0]), float(found[1])
 
 
 def screenshot(display, process, folder):
@@ -146,8 +156,8 @@ def workdir(test, parent=None):
 
 def capture(folder):
     """What the audio device has received so far: interleaved stereo samples."""
-    path = folder / "audio.raw"
-    return array("h", path.read_bytes() if path.exists() else b"")
+    data = (folder / "audio.raw").read_bytes() if (folder / "audio.raw").exists() else b""
+    return array("h", data[:len(data) // 4 * 4])
 
 
 def census(path):
