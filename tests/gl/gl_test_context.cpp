@@ -11,12 +11,6 @@ std::vector<std::array<unsigned char, 4>> ReadPixels(int x, int y, int width, in
   return pixels;
 }
 
-GLint GetInteger(GLenum name) {
-  GLint value = -1;
-  glGetIntegerv(name, &value);
-  return value;
-}
-
 // Creates the window and its context (with a 24-bit depth buffer, read back by the scene tests),
 // then runs every test on it.
 int main(int argc, char** argv) {

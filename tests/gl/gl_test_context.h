@@ -12,6 +12,3 @@ inline constexpr int testWindowHeight = 270;
 
 // A width x height block of the bound read framebuffer, RGBA bytes, bottom row first.
 std::vector<std::array<unsigned char, 4>> ReadPixels(int x, int y, int width, int height);
-
-// One integer of GL state, by glGetIntegerv.
-GLint GetInteger(GLenum name);
