@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <glm/ext/matrix_clip_space.hpp>
 #include <glm/glm.hpp>
 #include <tuple>
@@ -17,7 +18,7 @@
 namespace {
 
 constexpr int w = testWindowWidth, h = testWindowHeight;
-constexpr glm::vec3 grey{0.5f}, mint{0.1f, 1.0f, 0.85f}, black{0.0f};
+constexpr glm::vec3 grey{0.5f}, mint{0.1f, 1.0f, 0.85f}, black{0.0f}, pink{0.9f, 0.5f, 0.5f};
 constexpr float tolerance = 2.0f / 255.0f;  // colours come back as 8-bit channels
 // Thresholds x 16 of the ordered dither, by window y mod 4 (rows from the bottom), then x mod 4.
 constexpr int bayer[4][4] = {{0, 8, 2, 10}, {12, 4, 14, 6}, {3, 11, 1, 9}, {15, 7, 13, 5}};
@@ -40,29 +41,31 @@ glm::vec2 Centroid(int row, int column) {
          3.0f;
 }
 
-// Straight down on the surface, its rectangle `low`..`high` filling the window: depth 0..1 spans
-// lifts +0.1..-0.1.
-CameraMatrices TopDown(glm::vec2 low, glm::vec2 high) {
-  return {glm::mat4(1.0f), glm::mat4(1.0f), glm::ortho(low.x, high.x, low.y, high.y, -0.1f, 0.1f)};
-}
-
-// Frames tile (row, column) closely, its centroid at the window's middle; draws the light mask
-// over a white one, then the tile pass. Reads back at the centroid the window's colour, the lift
-// and the mask's grey, and the mask's grey in the gap toward the next tile.
-std::tuple<glm::vec3, float, float, float> Tile(int row, int column, float time) {
-  const glm::vec2 centre = Centroid(row, column), half(0.03f, 0.03f * h / w);
-  const glm::ivec2 gap =
-      (1.0f + (Centroid(row, column + 1) - centre) / 2.0f / half) * glm::vec2(w / 2, h / 2);
+// Frames tile (row, column) straight from above, closely, its centroid at the window's middle
+// and depth 0..1 spanning lifts +0.1..-0.1; draws the light mask over a white one, then the tile
+// pass. Reads back the window's colour and the lift at the centroid, and the mask's grey there,
+// three quarters of the way to the tile's first corner and in the gap toward the next tile.
+std::tuple<glm::vec3, float, std::array<float, 3>> Tile(int row, int column, float time) {
+  const TileVertex& first = tileVertices.at(3 * (std::size_t{1} * row * gridColumns + column));
+  const glm::vec2 centre = Centroid(row, column), half(0.03f, 0.03f * h / w),
+                  corner(first.position[0], first.position[1]);
+  const CameraMatrices camera{glm::mat4(1.0f), glm::mat4(1.0f),
+                              glm::ortho(centre.x - half.x, centre.x + half.x, centre.y - half.y,
+                                         centre.y + half.y, -0.1f, 0.1f)};
   glClearTexImage(lightMaskTexture, 0, GL_RGBA, GL_FLOAT, &glm::vec4(1.0f)[0]);
-  DrawLightMaskPass(TopDown(centre - half, centre + half), time);
+  DrawLightMaskPass(camera, time);
   glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-  DrawTilePass(TopDown(centre - half, centre + half), time);
-  float depth = -1.0f, mask = -1.0f, gapMask = -1.0f;
+  DrawTilePass(camera, time);
+  float depth = -1.0f;
   glReadPixels(w / 2, h / 2, 1, 1, GL_DEPTH_COMPONENT, GL_FLOAT, &depth);
-  glGetTextureSubImage(lightMaskTexture, 0, w / 2, h / 2, 0, 1, 1, 1, GL_RED, GL_FLOAT, 4, &mask);
-  glGetTextureSubImage(lightMaskTexture, 0, gap.x, gap.y, 0, 1, 1, 1, GL_RED, GL_FLOAT, 4,
-                       &gapMask);
-  return {Colours(w / 2, h / 2, 1, 1)[0], 0.1f - 0.2f * depth, mask, gapMask};
+  std::array<float, 3> masks{};
+  const glm::vec2 points[] = {centre, centre + 0.75f * (corner - centre),
+                              (centre + Centroid(row, column + 1)) / 2.0f};
+  for (int i = 0; i < 3; ++i) {
+    const glm::ivec2 p = (1.0f + (points[i] - centre) / half) * glm::vec2(w / 2, h / 2);
+    glGetTextureSubImage(lightMaskTexture, 0, p.x, p.y, 0, 1, 1, 1, GL_RED, GL_FLOAT, 4, &masks[i]);
+  }
+  return {Colours(w / 2, h / 2, 1, 1)[0], 0.1f - 0.2f * depth, masks};
 }
 
 // A square one-channel picture, repeating and bilinear like the loaded one (base level only);
@@ -89,7 +92,8 @@ class Scene : public ::testing::Test {
 
 TEST_F(Scene, BackdropIsATealGradientFromLeftToRight) {
   glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-  DrawBackdropPass(TopDown({-8.0f, -4.5f}, {8.0f, 4.5f}));  // framed exactly, it fills the window
+  // Straight from above, framed exactly: it fills the window.
+  DrawBackdropPass({glm::mat4(1.0f), glm::mat4(1.0f), glm::ortho(-8.0f, 8.0f, -4.5f, 4.5f)});
   for (const auto [x, glow] : {std::pair{0, 0.381f}, {240, 0.5f}, {479, 0.619f}}) {
     EXPECT_TRUE(Near(Colours(x, h / 2, 1, 1)[0], {0.0f, glow, 0.85f * glow})) << x;
   }
@@ -100,11 +104,11 @@ TEST_F(Scene, BackdropIsATealGradientFromLeftToRight) {
 // reads black, full height: the tiles whose centroids lie in the band (rows 77 to 178) rise by
 // 0.02 and turn mint, the others stay grey, lifted only where a corner reaches into the band
 // (0.05 a corner, a third of it at the centroid). In the mask every tile is at least 0.25 and
-// lifted ones white, except near the band's edges, where the mask alone fades them over 0.08 of
-// the band (rows 77 and 178 dim, row 80 between). Red 140 everywhere gives height 0.451, about
-// half the colour and the mask. A picture with a dark lower-left quarter starts with its left
-// edge at 0.65 of the grid's width (x 2.4, between columns 637 and 662) and its middle row at
-// the band's (between rows 126 and 129); it moves left by 0.05 grid widths a second and is back
+// lifted ones white, each one flat grey, except near the band's edges, where the mask alone fades
+// them over 0.08 of the band (rows 77 and 178 dim, row 80 between). Red 140 everywhere gives height
+// 0.451, about half the colour and the mask. A picture with a dark lower-left quarter starts with
+// its left edge at 0.65 of the grid's width (x 2.4, between columns 637 and 662) and its middle row
+// at the band's (between rows 126 and 129); it moves left by 0.05 grid widths a second and is back
 // after 20 s.
 TEST_F(Scene, TilesRiseAndTurnMintWhereThePictureIsDarkInsideTheBand) {
   const GLuint red140 = HeightMap(1, [](int, int) { return 140; }),
@@ -124,14 +128,14 @@ TEST_F(Scene, TilesRiseAndTurnMintWhereThePictureIsDarkInsideTheBand) {
         {quarter, 5.0f, 126, 637, mint, 0.02f, 1.0f, 1.0f},
         {quarter, 20.0f, 126, 637, grey, 0.0f, 0.25f, 0.25f},
         {quarter, 20.0f, 126, 662, mint, 0.02f, 1.0f, 1.0f}}) {
-    SCOPED_TRACE(::testing::Message()
-                 << picture << ", " << time << " s, " << row << ", " << column);
+    SCOPED_TRACE(testing::Message() << picture << " " << time << " s " << row << " " << column);
     heightMapTexture = picture;
-    const auto [seen, seenLift, mask, gap] = Tile(row, column, time);
+    const auto [seen, seenLift, masks] = Tile(row, column, time);
     EXPECT_TRUE(Near(seen, colour));
     EXPECT_NEAR(seenLift, lift, 5e-4f);
-    EXPECT_TRUE(mask >= maskLow - tolerance && mask <= maskHigh + tolerance) << mask;
-    EXPECT_EQ(gap, 0.0f);
+    EXPECT_TRUE(masks[0] >= maskLow - tolerance && masks[0] <= maskHigh + tolerance) << masks[0];
+    EXPECT_NEAR(masks[1], masks[0], tolerance) << "one flat grey";
+    EXPECT_EQ(masks[2], 0.0f);
   }
 }
 
@@ -145,13 +149,11 @@ TEST_F(Scene, LightShaftsAddTheRayColourWhereItExceedsTheDitherThreshold) {
   const std::tuple<float, glm::vec3, int> masks[] = {{0.0f, {0.0f, 0.0f, 0.24f}, 4},
                                                      {0.25f, {0.114f, 0.114f, 0.354f}, 6},
                                                      {1.0f, {0.457f, 0.457f, 0.697f}, 12}};
-  for (const auto [mask, quarter, background] : {std::tuple{0, false, black},
-                                                 {1, false, black},
-                                                 {2, false, black},
-                                                 {2, false, glm::vec3{0.9f, 0.5f, 0.5f}},
-                                                 {2, true, black}}) {
-    SCOPED_TRACE(::testing::Message()
-                 << "mask " << mask << ", " << quarter << ", " << background.r);
+  // Which mask, whether only its upper right quarter, the window's colour before.
+  const std::tuple<int, bool, glm::vec3> cases[] = {
+      {0, false, black}, {1, false, black}, {2, false, black}, {2, false, pink}, {2, true, black}};
+  for (const auto [mask, quarter, background] : cases) {
+    SCOPED_TRACE(testing::Message() << "mask " << mask << " " << quarter << " " << background.r);
     const glm::vec4 grey(glm::vec3(std::get<0>(masks[mask])), 1.0f);
     glClearTexImage(lightMaskTexture, 0, GL_RGBA, GL_FLOAT, &glm::vec4(0.0f, 0.0f, 0.0f, 1.0f)[0]);
     const glm::ivec2 low = quarter ? glm::ivec2(w, h) / 2 : glm::ivec2(0);
