@@ -38,15 +38,17 @@ TEST(LoadTexture, UploadsEachChannelCountExactlyUprightAndMipmapped) {
     glGetTextureImage(texture, 0, format, GL_UNSIGNED_BYTE, 3 * n, texels.data());
     for (int i = 0; i < 3 * n; ++i)  // bottom row first
       ASSERT_EQ(texels[i], picture[(2 - i / n) * n + i % n]) << channels << " channels, " << i;
-    GLint state[6] = {};  // the size of the last level, then the sampler state
+    // The size of the last level, the sampler state, the unpack alignment.
+    std::vector<GLint> state(7);
     glGetTextureLevelParameteriv(texture, 2, GL_TEXTURE_WIDTH, &state[0]);
     glGetTextureLevelParameteriv(texture, 2, GL_TEXTURE_HEIGHT, &state[1]);
     glGetTextureParameteriv(texture, GL_TEXTURE_WRAP_S, &state[2]);
     glGetTextureParameteriv(texture, GL_TEXTURE_WRAP_T, &state[3]);
     glGetTextureParameteriv(texture, GL_TEXTURE_MIN_FILTER, &state[4]);
     glGetTextureParameteriv(texture, GL_TEXTURE_MAG_FILTER, &state[5]);
-    EXPECT_EQ(std::vector(state, state + 6),
-              (std::vector<GLint>{1, 1, GL_REPEAT, GL_REPEAT, GL_LINEAR_MIPMAP_LINEAR, GL_LINEAR}));
+    glGetIntegerv(GL_UNPACK_ALIGNMENT, &state[6]);  // the caller's, restored
+    EXPECT_EQ(state, (std::vector<GLint>{1, 1, GL_REPEAT, GL_REPEAT, GL_LINEAR_MIPMAP_LINEAR,
+                                         GL_LINEAR, 8}));
   }
   EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
   fs::current_path(previous);
