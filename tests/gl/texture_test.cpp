@@ -38,8 +38,8 @@ TEST(LoadTexture, UploadsEachChannelCountExactlyUprightAndMipmapped) {
     glGetTextureImage(texture, 0, format, GL_UNSIGNED_BYTE, 3 * n, texels.data());
     for (int i = 0; i < 3 * n; ++i)  // bottom row first
       ASSERT_EQ(texels[i], picture[(2 - i / n) * n + i % n]) << channels << " channels, " << i;
-    // The size of the last level, the sampler state, the unpack alignment.
-    std::vector<GLint> state(7);
+    // The size of the last level, the sampler state, the unpack alignment, the internal format.
+    std::vector<GLint> state(8);
     glGetTextureLevelParameteriv(texture, 2, GL_TEXTURE_WIDTH, &state[0]);
     glGetTextureLevelParameteriv(texture, 2, GL_TEXTURE_HEIGHT, &state[1]);
     glGetTextureParameteriv(texture, GL_TEXTURE_WRAP_S, &state[2]);
@@ -47,8 +47,9 @@ TEST(LoadTexture, UploadsEachChannelCountExactlyUprightAndMipmapped) {
     glGetTextureParameteriv(texture, GL_TEXTURE_MIN_FILTER, &state[4]);
     glGetTextureParameteriv(texture, GL_TEXTURE_MAG_FILTER, &state[5]);
     glGetIntegerv(GL_UNPACK_ALIGNMENT, &state[6]);  // the caller's, restored
+    glGetTextureLevelParameteriv(texture, 0, GL_TEXTURE_INTERNAL_FORMAT, &state[7]);
     EXPECT_EQ(state, (std::vector<GLint>{1, 1, GL_REPEAT, GL_REPEAT, GL_LINEAR_MIPMAP_LINEAR,
-                                         GL_LINEAR, 8}));
+                                         GL_LINEAR, 8, format}));
   }
   EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
   fs::current_path(previous);
