@@ -54,8 +54,7 @@ def background(*command, **options):
 
 
 class Display(contextlib.ExitStack):
-    """A virtual X display for the duration of a with-block; with `manager`, openbox manages it
-    (its default bindings: Alt+F4 closes a window)."""
+    """A virtual X display for a with-block; with `manager`, openbox's (Alt+F4 closes)."""
 
     def __init__(self, size="320x180", manager=False):
         super().__init__()
@@ -113,8 +112,8 @@ class Display(contextlib.ExitStack):
         return folder / "screen.png"
 
     def tiles(self, enough=0.5, timeout=20.0):
-        """Shares of the screen showing lifted (mint) and flat (grey) tiles once they pass `enough`
-        together or time is up. Light shafts keep green saturated on mint, red = green on grey."""
+        """Shares of the screen showing lifted (mint: green saturated) and flat (grey: red =
+        green) tiles, once they pass `enough` together or time is up."""
         deadline = time.monotonic() + timeout
         while True:
             data = self.tool("import", "-window", "root", "-depth", "8", "rgb:-")
@@ -127,9 +126,8 @@ class Display(contextlib.ExitStack):
 
 
 def match(shot, size, low, high):
-    """The frame time, in whole milliseconds from `low` to `high` seconds, whose frame
-    velmora-capture draws at `size` closest to the picture `shot`, and the share of its pixels
-    that still differ (a channel off by more than 2)."""
+    """velmora-capture's frame time (whole ms from `low` to `high` s) closest to the picture
+    `shot` at `size`, and the share of its pixels still off (a channel by more than 2)."""
     with Display(size) as display:
         found = display.tool(CAPTURE, "--size", size, "--match", shot, f"{max(0, low):.3f}",
                              f"{high:.3f}", timeout=20 * TIMEOUT).split()
@@ -144,8 +142,7 @@ def screenshot(display, process, folder):
 
 
 def workdir(test, parent=None):
-    """A working directory of the test's own, with a copy of the real assets; in `parent` when
-    the host must see it too (a folder in the checkout)."""
+    """A folder of the test's own with a copy of the assets (in `parent`, for the host to see)."""
     if parent:
         Path(parent).mkdir(parents=True, exist_ok=True)
     folder = Path(tempfile.mkdtemp(prefix="velmora-", dir=parent))
@@ -161,8 +158,7 @@ def capture(folder):
 
 
 def census(path):
-    """The last census the GL census shim wrote (tools/gl_census.c), or None before the first:
-    numbers as floats, sizes (WxH) and the phase as text."""
+    """The last census of the GL census shim (tools/gl_census.c), None before the first."""
     if path.exists():
         pairs = (line.split() for line in path.read_text().splitlines())
         return {key: value if re.fullmatch(r"[a-z]+|\d+x\d+", value) else float(value)
@@ -234,8 +230,7 @@ def locate(samples, first, music, low, high, probe=512):
 
 class VelmoraTest(unittest.TestCase):
     def assertRun(self, result, stderr=(), status=0):
-        """Exit `status`; on standard output the two normal lines (none after a failed start);
-        standard error matching the `stderr` patterns line by line."""
+        """Exit `status`, the two normal lines (none after a failed start), `stderr` patterns."""
         stdout = ["OpenGL version: 4.6*", "Renderer: ?*"] if status == 0 else []
         self.assertEqual(result.status, status, result.stderr)
         for lines, patterns in ((result.stdout, stdout), (result.stderr, list(stderr))):
@@ -251,9 +246,8 @@ class VelmoraTest(unittest.TestCase):
         self.assertGreaterEqual(seconds, 1.0, "the frame time does not move")
 
     def assertSameSound(self, heard, expected, at=0.0):
-        """Loudness per 100 ms within 10 % of the expected's, and the very waveform: what is left
-        after subtracting the expected is under 2 % of it. `at`: where `heard` starts, in
-        seconds, for the messages."""
+        """Loudness per 100 ms within 10 %, and what is left after subtracting the expected under
+        2 % of it (`at`: where `heard` starts, in seconds)."""
         for tenth, (got, want) in enumerate(zip(levels(heard, 0.1), levels(expected, 0.1))):
             self.assertAlmostEqual(got / want, 1.0, delta=0.1, msg=f"at {at + tenth / 10:.1f} s")
         self.assertLess(rms([a - b for a, b in zip(heard, expected)]), 0.02 * rms(expected),
