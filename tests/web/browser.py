@@ -26,8 +26,9 @@ TIMEOUT = float(os.environ.get("VELMORA_WEB_TIMEOUT", "120"))
 # Run before the page's own scripts: a clock the test can stop (Date.now, which SDL's ticks come
 # from in the browser, and performance.now); the times at which frames were issued (each frame
 # of the program ends with its fourth draw, the light-shaft composite), or, with `finish`, drawn
-# (a read-back waits for the GPU); the frame count at the last resize of the page; and the
-# number of audio output callbacks and the peak level they reached.
+# (a read-back waits for the GPU); the frame count at the last resize of the page; a request for
+# fullscreen, which the page never makes (it would take the screen and change the drawing size),
+# as a console error; and the number of audio output callbacks and the peak level they reached.
 PROBE = """{
 const probe = window.velmoraProbe = { draws: 0, frames: [], audioCalls: 0, audioPeak: 0 };
 const realNow = performance.now.bind(performance), realDateNow = Date.now;
@@ -41,6 +42,7 @@ WebGL2RenderingContext.prototype.drawArrays = function (...args) {
   probe.frames.push(realNow());
 };
 addEventListener('resize', () => { probe.resizedAt = probe.frames.length; });
+Element.prototype.requestFullscreen = async () => console.error('The page asks for fullscreen');
 const createScriptProcessor = AudioContext.prototype.createScriptProcessor;
 AudioContext.prototype.createScriptProcessor = function (...args) {
   const node = createScriptProcessor.apply(this, args);
@@ -54,11 +56,9 @@ AudioContext.prototype.createScriptProcessor = function (...args) {
 }"""
 # Each console message, uncaught exception and browser log entry as (level, text); the levels
 # are log, info, warning and error.
-CONSOLE = {
-    "Runtime.consoleAPICalled": lambda p: (p["type"], str(p["args"][0].get("value"))),
-    "Runtime.exceptionThrown": lambda p: ("error", p["exceptionDetails"]["text"]),
-    "Log.entryAdded": lambda p: (p["entry"]["level"], p["entry"]["text"]),
-}
+CONSOLE = {"Runtime.consoleAPICalled": lambda p: (p["type"], str(p["args"][0].get("value"))),
+           "Runtime.exceptionThrown": lambda p: ("error", p["exceptionDetails"]["text"]),
+           "Log.entryAdded": lambda p: (p["entry"]["level"], p["entry"]["text"])}
 
 
 class Site(ThreadingHTTPServer):
