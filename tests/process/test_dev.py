@@ -10,7 +10,7 @@ import time
 import unittest
 from pathlib import Path
 
-from velmora_process import SOURCE, Display, run, workdir
+from velmora_process import ON_HOST, SOURCE, Display, run, workdir
 
 HOST = [str(SOURCE / "scripts/on-host.sh")]
 USER = "4242"  # an ordinary user id; it needs no account
@@ -68,7 +68,7 @@ class Dev(unittest.TestCase):
             for name, env, fallback in (("the host's driver", OVERRIDE, False),
                                         ("no OpenGL 4.6 core", [], True)):
                 with self.subTest(name):
-                    result = run(workdir(self), display, lambda process: display.key("Escape"),
+                    result = run(workdir(self, ON_HOST), display, lambda process: display.key("Escape"),
                                  stop=None, command=dev(SOURCE, "run", home=home, cache=cache, env=[
                                      f"DISPLAY={display.name}", "SDL_AUDIO_DRIVER=disk",
                                      "SDL_AUDIO_DISK_OUTPUT_FILE=/dev/null", *env]))

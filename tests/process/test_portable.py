@@ -8,10 +8,10 @@ import subprocess
 import tarfile
 import unittest
 
-from velmora_process import NO_ASSETS, SOURCE, Display, VelmoraTest, run, screenshot, workdir
+from velmora_process import (NO_ASSETS, ON_HOST, SOURCE, Display, VelmoraTest, run, screenshot,
+                             workdir)
 
 TARBALL, BINARY = SOURCE / "dist/velmora-linux-x86_64.tar.gz", SOURCE / "build/portable/velmora"
-SHARED = SOURCE / "build/tests/portable"  # working folders the host sees at the same path
 OVERRIDE = {"MESA_GL_VERSION_OVERRIDE": "4.6", "MESA_GLSL_VERSION_OVERRIDE": "460"}
 
 
@@ -40,7 +40,7 @@ class Portable(VelmoraTest):
         """Debian 12's Mesa offers OpenGL 4.5 core: the context fails with SDL's reason, which
         shows the host's driver is the one in use; with Mesa's override it draws the frames
         velmora-capture draws, as it does on the environment's Mesa."""
-        folder = workdir(self, SHARED)
+        folder = workdir(self, ON_HOST)
         # Without a window manager: with one, SDL's X11 driver handles an event of the window it
         # has just destroyed on this path, and Xlib reports a BadWindow error as it exits.
         with Display() as bare:
@@ -60,7 +60,7 @@ class Portable(VelmoraTest):
         self.assertEqual(len(versions), 2, f"the same Mesa on both sides: {versions}")
 
     def test_the_launcher_runs_from_any_folder_and_without_assets(self):
-        unpacked, elsewhere = workdir(self, SHARED), workdir(self)
+        unpacked, elsewhere = workdir(self, ON_HOST), workdir(self)
         with tarfile.open(TARBALL) as tar:
             tar.extractall(unpacked, filter="tar")
         launcher = unpacked / "velmora-linux-x86_64/velmora"

@@ -24,6 +24,7 @@ CAPTURE, SHIM = TOOLS / "velmora-capture", TOOLS / "libvelmora-gl-census.so"
 LAUNCHER = os.environ.get("VELMORA_LAUNCHER", "").split()
 SOURCE = Path(os.environ.get("VELMORA_SOURCE_DIR", Path(__file__).parents[2]))
 ASSETS = SOURCE / "assets"
+ON_HOST = SOURCE / "build/tests/on-host"  # working folders the host sees at the same path
 # Start-up on llvmpipe takes a few seconds; under the sanitizers several times that.
 TIMEOUT = float(os.environ.get("VELMORA_STARTUP_TIMEOUT", "60"))
 RATE = 44100  # frames a second
