@@ -22,8 +22,8 @@ width, height = map(int, size.split("x"))
 
 # The browser: each frame waits until it is drawn (a one-pixel read-back at its end), so that
 # the times are those of the frames themselves, not of their queueing.
-with Site(SITE) as site, Browser() as browser:
-    page = browser.page(site.url, width, height, finish=True)
+with Site(SITE) as site, Browser() as page:
+    page.load(site.url, width, height, finish=True)
     page.wait_for(f"velmoraProbe.frames.length > {frames + 3}", timeout=600)
     stamps = page.evaluate("velmoraProbe.frames")
     intervals = [b - a for a, b in zip(stamps[3:], stamps[4:])][:frames]
@@ -31,7 +31,8 @@ with Site(SITE) as site, Browser() as browser:
           f"frame {statistics.median(intervals):.1f} ms median of {len(intervals)} "
           f"({min(intervals):.1f} to {max(intervals):.1f})")
 
-    page = browser.page(site.url, width, height)
+with Site(SITE) as site, Browser() as page:  # a browser shows one page
+    page.load(site.url, width, height)
     page.wait_for("velmoraProbe.frames.length > 31")
     stamps = page.evaluate("velmoraProbe.frames.slice(0, 31)")
     print(f"web    {size}: first 30 frame intervals, frames not waited for: mean "

@@ -10,6 +10,7 @@ from fnmatch import fnmatchcase
 from pathlib import Path
 
 from browser import SITE, Browser, Site
+from selenium.webdriver import ActionChains
 
 CAPTURE = Path(os.environ.get("VELMORA_CAPTURE", "build/release/tools/velmora-capture")).resolve()
 ASSETS = Path(__file__).parents[2] / "assets"
@@ -23,18 +24,15 @@ SIZE = (512, 288)  # device pixels; both sides are multiples of the comparison's
 # 1 % of the values beyond 16; the capture 0.1 s later is 105 levels and 7 % off, and the frame
 # at 6.5 s with the height map is 119 levels and 71 % off the one without it.
 BLOCK_LIMIT, BLOCK_FAR, FAR_SHARE = 48, 16, 0.04
-CLICK = ("Input.dispatchMouseEvent", ("mousePressed", "mouseReleased"),
-         {"x": 5, "y": 5, "button": "left", "clickCount": 1})
-KEY = ("Input.dispatchKeyEvent", ("keyDown", "keyUp"),
-       {"key": "a", "code": "KeyA", "windowsVirtualKeyCode": 65})
 BOX = "[canvas.width, canvas.height, canvas.clientWidth, canvas.clientHeight]"
 HINT = ("document.getElementById('sound-hint')"
         "?.checkVisibility({ opacityProperty: true, visibilityProperty: true })")
 # Device pixels per CSS pixel; the gesture that starts the music; the time of the frame; the
 # asset left out (of the site and of the capture) and the error lines that gives; and a frame
 # (time, asset left out) the comparison tells apart from it.
-CASES = ((1, CLICK, 3.0, "", [], (3.1, "")),
-         (2, KEY, 6.5, "text1.jpg", ["Failed to load texture: /textures/text1.jpg"], (6.5, "")))
+CASES = ((1, lambda chain: chain.move_by_offset(5, 5).click(), 3.0, "", [], (3.1, "")),
+         (2, lambda chain: chain.send_keys("a"), 6.5, "text1.jpg",
+          ["Failed to load texture: /textures/text1.jpg"], (6.5, "")))
 
 
 def copy(test, folder, missing):  # a copy of `folder` less the files named `missing`
@@ -56,10 +54,10 @@ def capture(test, seconds, missing):  # velmora-capture's block means, the asset
 
 class WebPage(unittest.TestCase):
     def test_page(self):
-        for scale, (gesture, kinds, event), seconds, missing, errors, other in CASES:
-            with (self.subTest(scale=scale, missing=missing), Browser() as browser,
+        for scale, gesture, seconds, missing, errors, other in CASES:
+            with (self.subTest(scale=scale, missing=missing), Browser() as page,
                   Site(copy(self, SITE, missing)) as site):
-                page = browser.page(site.url, SIZE[0] // scale, SIZE[1] // scale, scale, clock=0)
+                page.load(site.url, SIZE[0] // scale, SIZE[1] // scale, scale, clock=0)
                 # At most 60 frames a second (the clock stands, so each frame waits a whole
                 # 1/60 s): SDL_DelayNS sleeps whole milliseconds in the browser, so a frame can
                 # end up to 1 ms short.
@@ -70,15 +68,14 @@ class WebPage(unittest.TestCase):
                 # The audio output runs, silent, and the hint shows, until the gesture.
                 self.assertEqual(page.wait_for(f"velmoraProbe.audioCalls > 40 && "
                                                f"[velmoraProbe.audioPeak, {HINT}]"), [0, True])
-                for kind in kinds:
-                    page.call(gesture, type=kind, **event)
+                gesture(ActionChains(page)).perform()
                 page.wait_for("velmoraProbe.audioPeak > 0.01")
                 self.assertFalse(page.evaluate(HINT))
 
                 drawn = page.evaluate(f"velmoraProbe.finish = true; velmoraProbe.clock = "
                                       f"{seconds * 1000}; velmoraProbe.frames.length")
                 page.wait_for(f"velmoraProbe.frames.length > {drawn + 1}")
-                shot = blocks(page.screenshot())
+                shot = blocks(page.get_screenshot_as_png())
                 self.assertEqual(len(shot), SIZE[0] * SIZE[1] * 3 // 64)  # a picture of SIZE
                 for reference, same in ((capture(self, seconds, missing), True),
                                         (capture(self, *other), False)):
@@ -97,11 +94,11 @@ class WebPage(unittest.TestCase):
                 # beside the stalls the probe's read-backs cause) but those of the missing asset
                 # (and its failed request).
                 console = page.console()
-                lines = [text for level, text in console if level == "log"]
+                lines = [text for level, text in console if level == "INFO"]
                 self.assertTrue(fnmatchcase(lines[0], "OpenGL version: OpenGL ES 3.0*WebGL 2*"))
                 self.assertTrue(fnmatchcase(lines[1], "Renderer: ?*"), lines)
                 faults = [text for level, text in console
-                          if (level == "error" or level == "warning" and "GL" in text)
+                          if (level == "SEVERE" or level == "WARNING" and "GL" in text)
                           and "stall due to ReadPixels" not in text
                           and not (missing and text.startswith("Failed to load resource"))]
                 self.assertEqual(faults, errors)
