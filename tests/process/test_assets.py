@@ -1,7 +1,7 @@
-"""Broken and unusual height-map pictures, made at test time, and no assets at all. A picture
-that fails is reported and leaves texture 0, which reads black and lifts every tile: the view is
-mint. Each valid one here has red at full and other channels at zero: it lifts nothing, the view
-is grey; channels or rows out of place show mint."""
+# Broken and unusual height-map pictures, made at test time, and no assets at all. A picture that
+# fails is reported and leaves texture 0, which reads black and lifts every tile: the view is
+# mint. Each valid one here has red at full and other channels at zero: it lifts nothing, the
+# view is grey; channels or rows out of place show mint.
 
 import random
 import shutil
@@ -18,8 +18,7 @@ TEXTURE = "Failed to load texture: /textures/text1.jpg"
 def png(width, height, colour_type, pixel=b"\xff", depth=8, rows=None):
     """An unfiltered PNG of one colour (`pixel` in the file's sample layout) or of `rows`."""
     def chunk(tag, data):
-        body = tag + data
-        return struct.pack(">I", len(data)) + body + struct.pack(">I", zlib.crc32(body))
+        return struct.pack(">I", len(data)) + tag + data + struct.pack(">I", zlib.crc32(tag + data))
     header = struct.pack(">IIBBBBB", width, height, depth, colour_type, 0, 0, 0)
     pixels = zlib.compress(b"".join(b"\0" + row for row in rows or [pixel * width] * height))
     return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", pixels)
@@ -57,17 +56,13 @@ class Assets(VelmoraTest):
         limits = cls.display.tool("glxinfo", "-l").decode()
         cls.max_size = int(limits.split("GL_MAX_TEXTURE_SIZE = ")[1].split()[0])
 
+    # Runs velmora once `change(path of the picture)` is done; returns the run and the shares of
+    # mint and grey on screen.
     def run_with(self, change):
-        """Runs velmora once `change(path of the picture)` is done; returns the run and the tile
-        colours on screen."""
         folder, shares = workdir(self), []
         change(folder / "assets/textures/text1.jpg")
-
-        def look(process):
-            shares.extend(self.display.tiles())
-            self.display.key("Escape")  # under Wine a signal would end Wine, not the program
-        result = run(folder, self.display, look, stop=None)
-        return result, shares
+        look = lambda process: shares.extend(self.display.tiles())  # noqa: E731
+        return run(folder, self.display, look, stop="Escape"), shares
 
     def test_pictures(self):
         for name, (data, fails) in PICTURES.items():

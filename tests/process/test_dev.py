@@ -1,12 +1,11 @@
-"""./dev as people use it: an ordinary user on a fresh clone with an empty cache folder, and
-./dev run on a desktop, where it runs the portable build on the machine's own OpenGL driver and
-falls back to the build environment's software renderer when that driver offers no 4.6 core
-context. Both run ./dev on the host itself (scripts/on-host.sh), which needs root; run as an
-ordinary user, the suite is itself the first case and these are skipped."""
+# ./dev as people use it: an ordinary user on a fresh clone with an empty cache folder, and ./dev
+# run on a desktop, where it runs the portable build on the machine's own OpenGL driver and falls
+# back to the build environment's software renderer when that driver offers no 4.6 core context.
+# Both run ./dev on the host itself (scripts/on-host.sh), which needs root; run as an ordinary
+# user, the suite is itself the first case and these are skipped.
 
 import os
 import subprocess
-import time
 import unittest
 from pathlib import Path
 
@@ -51,12 +50,9 @@ class Dev(unittest.TestCase):
         as_user = ["setpriv", f"--reuid={USER}", f"--regid={USER}", "--clear-groups"]
         for arguments in (["exec", "true"], ["run"]):
             with self.subTest(" ".join(arguments)):
-                started = time.monotonic()
                 command = dev(clone, *arguments, home=home, cache=cache, env=["VELMORA_SECONDS=3"])
                 result = subprocess.run([*command[:len(HOST)], *as_user, *command[len(HOST):]],
                                         capture_output=True, text=True, timeout=2400)
-                print(f"./dev {' '.join(arguments)} as user {USER}: status {result.returncode} "
-                      f"in {time.monotonic() - started:.0f} s")
                 self.assertEqual(result.returncode, 0, result.stderr[-3000:])
         made = on_host("sh", "-c", 'ls "$0"/build/screenshot.png "$0"/build/audio.raw; ls -A "$1"',
                        clone, home).stdout.split()
@@ -68,10 +64,10 @@ class Dev(unittest.TestCase):
             for name, env, fallback in (("the host's driver", OVERRIDE, False),
                                         ("no OpenGL 4.6 core", [], True)):
                 with self.subTest(name):
-                    result = run(workdir(self, ON_HOST), display, lambda process: display.key("Escape"),
-                                 stop=None, command=dev(SOURCE, "run", home=home, cache=cache, env=[
-                                     f"DISPLAY={display.name}", "SDL_AUDIO_DRIVER=disk",
-                                     "SDL_AUDIO_DISK_OUTPUT_FILE=/dev/null", *env]))
+                    result = run(workdir(self, ON_HOST), display, stop="Escape", command=dev(
+                        SOURCE, "run", home=home, cache=cache, env=[
+                            f"DISPLAY={display.name}", "SDL_AUDIO_DRIVER=disk",
+                            "SDL_AUDIO_DISK_OUTPUT_FILE=/dev/null", *env]))
                     self.assertEqual(result.status, 0, result.stderr)
                     self.assertEqual(any(FALLBACK in line for line in result.stderr), fallback)
                     versions.add(next(line for line in result.stdout if line.startswith("OpenGL")))

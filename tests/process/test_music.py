@@ -1,13 +1,12 @@
-"""The music as the audio device receives it, for the real file and for broken and unusual ones
-made at test time. Each run ends with Escape while the music plays or just after."""
+# The music as the audio device receives it, for the real file and for broken and unusual ones
+# made at test time. Each run ends with Escape while the music plays or just after.
 
 import random
 import subprocess
-import time
 import unittest
 
-from velmora_process import (ASSETS, RATE, TIMEOUT, Display, VelmoraTest, capture, decode,
-                             first_sound, levels, locate, rms, run, workdir)
+from velmora_process import (ASSETS, RATE, Display, VelmoraTest, capture, decode, first_sound,
+                             levels, locate, rms, run, wait_for, workdir)
 
 MUSIC = ASSETS / "audio/test.mp3"
 FAILED = ["Failed to load music: ?*", "Failed to play music: ?*"]
@@ -44,19 +43,14 @@ class Music(VelmoraTest):
     def setUpClass(cls):
         cls.display = cls.enterClassContext(Display())
 
+    # Runs velmora with the music's file changed by `write(path)`, and presses Escape once
+    # `until(capture so far)` holds (failing if it does not within the start-up timeout).
     def play(self, write, until):
-        """Runs velmora with the music's file changed by `write(path)`, and presses Escape once
-        `until(capture so far)` holds or the start-up timeout passes."""
         folder = workdir(self)
         write(folder / "assets/audio/test.mp3")
-
-        def wait(process):
-            deadline = time.monotonic() + TIMEOUT
-            while (not until(capture(folder)) and process.poll() is None
-                   and time.monotonic() < deadline):
-                time.sleep(0.1)
-            self.display.key("Escape")
-        return run(folder, self.display, wait, stop=None)
+        return run(folder, self.display, lambda process: wait_for(
+            lambda: until(capture(folder)) or process.poll() is not None,
+            "the audio device did not receive enough"), stop="Escape")
 
     def test_the_file_plays_as_decoded_from_the_start_until_the_window_closes(self):
         result = self.play(lambda path: None, lambda sound: len(sound) > 2 * 3 * RATE)
@@ -79,7 +73,6 @@ class Music(VelmoraTest):
                 if lines:  # a second of device output tells silence from a device never run
                     result = self.play(write, lambda sound: len(sound) > 2 * RATE)
                     self.assertRun(result, lines)
-                    self.assertGreater(len(result.audio), 2 * RATE)
                     self.assertLess(rms(result.audio), 1, "sound without music")
                     continue
                 reference = workdir(self) / "music"
@@ -93,9 +86,9 @@ class Music(VelmoraTest):
                 self.assertAlmostEqual(len(heard) / 2 / RATE, len(expected) / 2 / RATE, delta=0.03)
                 self.assertGreater(min(levels(heard, 0.05)), AUDIBLE, "a silence in the music")
                 self.assertAlmostEqual(rms(heard) / rms(expected), 1.0, delta=0.1)
-                # Played once: silence from 100 ms after its end to the end of the run.
+                # Played once: silence from 100 ms after its end to the end of the run (more
+                # than 0.8 s, by play's condition and the length just checked).
                 after = result.audio[2 * first_sound(result.audio, SOUND) + len(heard) + RATE // 5:]
-                self.assertGreater(len(after), RATE, "too short a run to see the end")
                 self.assertLess(max(levels(after, 0.05)), SILENT, "sound after the music's end")
 
 

@@ -1,4 +1,4 @@
-"""Start-up and shutdown of the real program."""
+# Start-up and shutdown of the real program.
 
 import time
 import unittest
@@ -43,9 +43,8 @@ class Startup(VelmoraTest):
             time.sleep(2)  # several frames at the new size
             self.assertIsNone(process.poll(), "velmora ended on input other than Escape")
             self.assertGreater(sum(self.display.tiles(enough=0.15)), 0.15, "no frames")
-            self.display.key("Escape")
 
-        self.assertRun(run(workdir(self), self.display, other_input, stop=None, seconds=1))
+        self.assertRun(run(workdir(self), self.display, other_input, stop="Escape", seconds=1))
 
     def test_failed_starts_report_sdl_s_reason_and_status_1(self):
         for shown, env, line in self.failures:

@@ -1,7 +1,7 @@
-"""The Windows program (velmora.exe, cross-compiled) under Wine on a virtual X display, where
-Wine's OpenGL reaches the build environment's Mesa: the Linux tests of the endings, the failures,
-the missing assets and the music, run on it; the frame it draws against velmora-capture's; and
-that it needs no DLL that Windows lacks. The classes share one Wine prefix: one at a time."""
+# The Windows program (velmora.exe, cross-compiled) under Wine on a virtual X display, where Wine's
+# OpenGL reaches the build environment's Mesa: the Linux tests of the endings, the failures, the
+# missing assets and the music, run on it; the frame it draws against velmora-capture's; and that
+# it needs no DLL that Windows lacks. The classes share one Wine prefix: one at a time.
 
 import os
 import subprocess
@@ -79,9 +79,8 @@ class Frame(VelmoraTest):
         def look(process):
             self.display.tiles()  # until frames show
             shots.append(screenshot(self.display, process, folder))
-            self.display.key("Escape")
-        self.assertRun(run(folder, self.display, look, stop=None, seconds=1))
-        self.assertFrameShown(shots[0], self.display.size)
+        self.assertRun(run(folder, self.display, look, stop="Escape", seconds=1))
+        self.assertFrameShown(*shots[0], self.display.size)
 
 
 if __name__ == "__main__":

@@ -1,6 +1,6 @@
-"""Runs the real velmora executable as a user would: on a virtual X display of its own (with a
-window manager if asked), with SDL's disk audio driver capturing what the mixer plays (S16LE,
-stereo, 44100 Hz). VELMORA_LAUNCHER names a command that runs it (wine, for the Windows build)."""
+# Runs the real velmora executable as a user would: on a virtual X display of its own (with a
+# window manager if asked), with SDL's disk audio driver capturing what the mixer plays (S16LE,
+# stereo, 44100 Hz). VELMORA_LAUNCHER names a command that runs it (wine, for the Windows build).
 
 import contextlib
 import ctypes
@@ -74,7 +74,8 @@ class Display(contextlib.ExitStack):
         if self.manager:
             self.enter_context(background("openbox", "--sm-disable",
                                           env=dict(os.environ, **self.env)))
-            wait_for(lambda: b"window id" in self.tool("xprop", "-root", "_NET_SUPPORTING_WM_CHECK"),
+            wait_for(lambda: b"window id" in self.tool("xprop", "-root",
+                                                       "_NET_SUPPORTING_WM_CHECK"),
                      "openbox did not start")
         return self
 
@@ -112,9 +113,9 @@ class Display(contextlib.ExitStack):
         self.tool("import", "-window", "root", folder / "screen.png")
         return folder / "screen.png"
 
+    # Shares of the screen showing lifted (mint: green saturated) and flat (grey: red = green)
+    # tiles, once they pass `enough` together or time is up.
     def tiles(self, enough=0.5, timeout=20.0):
-        """Shares of the screen showing lifted (mint: green saturated) and flat (grey: red =
-        green) tiles, once they pass `enough` together or time is up."""
         deadline = time.monotonic() + timeout
         while True:
             data = self.tool("import", "-window", "root", "-depth", "8", "rgb:-")
@@ -126,20 +127,12 @@ class Display(contextlib.ExitStack):
             time.sleep(0.2)
 
 
-def match(shot, size, low, high):
-    """velmora-capture's frame time (whole ms from `low` to `high` s) closest to the picture
-    `shot` at `size`, and the share of its pixels still off (a channel by more than 2)."""
-    with Display(size) as display:
-        found = display.tool(CAPTURE, "--size", size, "--match", shot, f"{max(0, low):.3f}",
-                             f"{high:.3f}", timeout=20 * TIMEOUT).split()
-    return float(found[0]), float(found[1])
-
-
-def screenshot(display, process, folder):
-    """A screenshot of `display` while `process` runs, and the seconds since it started: the
-    program's clock starts when SDL does, later than the process (under Wine by seconds), so the
-    frame on screen is from between 0 and that time."""
-    return display.screenshot(folder), time.monotonic() - process.started
+# A screenshot of `display` while `process` runs, and the frame times it may show: the program's
+# clock starts when SDL does, later than the process (under Wine by seconds), so from `within`
+# seconds before the time since the process started (or 0) to that time.
+def screenshot(display, process, folder, within=None):
+    seconds = time.monotonic() - process.started
+    return display.screenshot(folder), seconds - (within or seconds), seconds
 
 
 def workdir(test, parent=None):
@@ -166,12 +159,13 @@ def census(path):
                 for key, value in pairs}
 
 
+# Runs velmora (or `command`) in `folder`; once it has printed its renderer line (unless it ended
+# first) and run `seconds`, calls `before_stop(process)`, then sends `stop`: a signal, keys typed
+# on `display` (a string; under Wine a signal would end Wine, not the program) or nothing (None),
+# and waits for the end. `env` adds to the environment; None there unsets a variable. Returns
+# status, stdout, stderr (less SDL's notices), audio and folder.
 def run(folder, display=None, before_stop=None, stop=signal.SIGTERM, seconds=0.0, env=None,
         command=None):
-    """Runs velmora (or `command`) in `folder`; once it has printed its renderer line (unless it
-    ended first) and run `seconds`, calls `before_stop(process)`, sends `stop` unless None and
-    waits for the end. `env` adds to the environment; None there unsets a variable. Returns
-    status, stdout, stderr (less SDL's notices), audio and folder."""
     environment = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
     environment.update(SDL_AUDIO_DRIVER="disk", SDL_AUDIO_DISK_OUTPUT_FILE="audio.raw")
     environment.update(env or {}, **(display.env if display else {}))
@@ -188,7 +182,9 @@ def run(folder, display=None, before_stop=None, stop=signal.SIGTERM, seconds=0.0
             time.sleep(seconds)
             if before_stop:
                 before_stop(process)
-            if stop:
+            if isinstance(stop, str):
+                display.key(stop)
+            elif stop:
                 process.send_signal(stop)
         process.wait(timeout=TIMEOUT)
     finally:
@@ -238,17 +234,18 @@ class VelmoraTest(unittest.TestCase):
             self.assertTrue(len(lines) == len(patterns) and all(map(fnmatchcase, lines, patterns)),
                             f"{lines} do not match {patterns}")
 
-    def assertFrameShown(self, shot, size, within=None):
-        """The frame on a screenshot (see screenshot) is velmora-capture's at some time, `within`
-        seconds before it when given, within the capture tolerance (0.1 % of the pixels off), and
-        a time that moves (a second or more)."""
-        seconds, share = match(shot[0], size, shot[1] - (within or shot[1]), shot[1])
-        self.assertLessEqual(share, 0.001, f"closest frame at {seconds} s")
-        self.assertGreaterEqual(seconds, 1.0, "the frame time does not move")
+    # The picture at `size` is velmora-capture's frame at a time (whole ms) from `low` to `high`
+    # s within the capture tolerance (0.1 % of the pixels off), a time that moves (1 s or more).
+    def assertFrameShown(self, picture, low, high, size):
+        with Display(size) as display:
+            found = display.tool(CAPTURE, "--size", size, "--match", picture,
+                                 f"{max(0, low):.3f}", f"{high:.3f}", timeout=20 * TIMEOUT).split()
+        self.assertLessEqual(float(found[1]), 0.001, f"closest frame at {found[0]} s")
+        self.assertGreaterEqual(float(found[0]), 1.0, "the frame time does not move")
 
+    # Loudness per 100 ms within 10 %, and what is left after subtracting the expected under 2 %
+    # of it (`at`: where `heard` starts, in seconds).
     def assertSameSound(self, heard, expected, at=0.0):
-        """Loudness per 100 ms within 10 %, and what is left after subtracting the expected under
-        2 % of it (`at`: where `heard` starts, in seconds)."""
         for tenth, (got, want) in enumerate(zip(levels(heard, 0.1), levels(expected, 0.1))):
             self.assertAlmostEqual(got / want, 1.0, delta=0.1, msg=f"at {at + tenth / 10:.1f} s")
         self.assertLess(rms([a - b for a, b in zip(heard, expected)]), 0.02 * rms(expected),

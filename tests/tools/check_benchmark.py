@@ -1,9 +1,8 @@
-"""Runs velmora-benchmark on a tiny configuration and checks the counted goals in its JSON: every
-benchmark ran, the system's own frame code allocates nothing (and the counter counts: the driver
-allocates in the real loop), the loop creates no GL object per frame and paces a frame that fits
-the budget to no less than 1/60 s. No duration is compared with a limit.
-
-usage: check_benchmark.py BENCHMARK JSON"""
+# usage: check_benchmark.py BENCHMARK JSON
+# Runs velmora-benchmark on a tiny configuration and checks the counted goals in its JSON: every
+# benchmark ran, the system's own frame code allocates nothing (and the counter counts: the driver
+# allocates in the real loop), the loop creates no GL object per frame and paces a frame that fits
+# the budget to no less than 1/60 s. No duration is compared with a limit.
 
 import json
 import re
