@@ -5,6 +5,7 @@
 # user, the suite is itself the first case and these are skipped.
 
 import os
+import re
 import subprocess
 import unittest
 from pathlib import Path
@@ -70,6 +71,9 @@ class Dev(unittest.TestCase):
                             "SDL_AUDIO_DISK_OUTPUT_FILE=/dev/null", *env]))
                     self.assertEqual(result.status, 0, result.stderr)
                     self.assertEqual(any(FALLBACK in line for line in result.stderr), fallback)
+                    # The fallback follows the portable build's own report on the host's driver.
+                    self.assertEqual(any(re.fullmatch("SDL_GL_CreateContext failed: .+", line)
+                                         for line in result.stderr), fallback)
                     versions.add(next(line for line in result.stdout if line.startswith("OpenGL")))
         self.assertEqual(len(versions), 2, f"the same driver on both paths: {versions}")
 
