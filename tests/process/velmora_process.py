@@ -90,22 +90,29 @@ class Display(contextlib.ExitStack):
     def key(self, *keys):
         self.tool("xdotool", "windowfocus", "--sync", self.window(), "key", "--delay", "20", *keys)
 
-    def request_close(self):
-        """Sends velmora's window WM_DELETE_WINDOW, as a window manager does."""
+    def request_close(self, through_manager=False):
+        """Sends velmora's window WM_DELETE_WINDOW, as a window manager does; or asks the window
+        manager to close it (_NET_CLOSE_WINDOW to the root window, as a taskbar does)."""
         x11, window = ctypes.CDLL("libX11.so.6"), int(self.window())
         x11.XOpenDisplay.restype = x11.XInternAtom.restype = ctypes.c_void_p
+        x11.XDefaultRootWindow.restype = ctypes.c_ulong
         x11.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
         x11.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long,
                                    ctypes.c_void_p]
-        x11.XFlush.argtypes = x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
+        x11.XFlush.argtypes = x11.XCloseDisplay.argtypes = x11.XDefaultRootWindow.argtypes = [
+            ctypes.c_void_p]
         connection = x11.XOpenDisplay(self.name.encode())
         atom = lambda name: x11.XInternAtom(connection, name, 0)  # noqa: E731
+        # To the root with SubstructureRedirect and SubstructureNotify: the time and the source
+        # (2, a pager); to the window itself: the protocol.
+        target, mask, kind, data = ((x11.XDefaultRootWindow(connection), 3 << 19,
+                                     atom(b"_NET_CLOSE_WINDOW"), (0, 2)) if through_manager else
+                                    (window, 0, atom(b"WM_PROTOCOLS"), (atom(b"WM_DELETE_WINDOW"),)))
         # An XClientMessageEvent of format 32 in the 24 longs of an XEvent (LP64: each field up
         # to data takes one long): type, serial, send_event, display, window, message_type,
         # format, data.
-        event = (ctypes.c_ulong * 24)(33, 0, 0, connection, window, atom(b"WM_PROTOCOLS"), 32,
-                                      atom(b"WM_DELETE_WINDOW"))
-        x11.XSendEvent(connection, window, 0, 0, event)
+        event = (ctypes.c_ulong * 24)(33, 0, 0, connection, window, kind, 32, *data)
+        x11.XSendEvent(connection, target, 0, mask, event)
         x11.XFlush(connection)
         x11.XCloseDisplay(connection)
 
@@ -161,8 +168,8 @@ def census(path):
 
 # Runs velmora (or `command`) in `folder`; once it has printed its renderer line (unless it ended
 # first) and run `seconds`, calls `before_stop(process)`, then sends `stop`: a signal, keys typed
-# on `display` (a string; under Wine a signal would end Wine, not the program) or nothing (None),
-# and waits for the end. `env` adds to the environment; None there unsets a variable. Returns
+# on `display` (a string; under Wine a signal would end Wine, not the program), a call (a close
+# request) or nothing (None), and waits for the end. `env` adds to the environment; None there unsets a variable. Returns
 # status, stdout, stderr (less SDL's notices), audio and folder.
 def run(folder, display=None, before_stop=None, stop=signal.SIGTERM, seconds=0.0, env=None,
         command=None):
@@ -184,6 +191,8 @@ def run(folder, display=None, before_stop=None, stop=signal.SIGTERM, seconds=0.0
                 before_stop(process)
             if isinstance(stop, str):
                 display.key(stop)
+            elif callable(stop):
+                stop()
             elif stop:
                 process.send_signal(stop)
         process.wait(timeout=TIMEOUT)
