@@ -55,7 +55,7 @@ def background(*command, **options):
 
 
 class Display(contextlib.ExitStack):
-    """A virtual X display for a with-block; with `manager`, openbox's (Alt+F4 closes)."""
+    """A virtual X display for a with-block; with `manager`, openbox's."""
 
     def __init__(self, size="320x180", manager=False):
         super().__init__()
