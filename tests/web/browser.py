@@ -47,14 +47,14 @@ class Browser(Chrome):
         super().__init__(options, ChromeService("/usr/bin/chromedriver"))
 
     # The page at `url`, at width x height CSS pixels and `scale` device pixels per CSS pixel,
-    # with the probe; `clock` stops the page's clock at that many milliseconds from the start;
-    # `finish` makes each frame wait until it is drawn, so that the software renderer never falls
-    # behind. Once a browser: the probe would stay for a later page.
-    def load(self, url, width, height, scale=1, clock=None, finish=False):
+    # with the probe and its `settings` (probe.js): `clock` stops the page's clock at that many
+    # milliseconds from the start; `finish` makes each frame wait until it is drawn, so that the
+    # software renderer never falls behind; `skip` leaves the draws out. Once a browser: the
+    # probe would stay for a later page.
+    def load(self, url, width, height, scale=1, **settings):
         self.resize(width, height, scale)
-        settings = json.dumps({"clock": clock, "finish": finish})
-        self.execute_cdp_cmd("Page.addScriptToEvaluateOnNewDocument",
-                             {"source": f"{PROBE}\nObject.assign(velmoraProbe, {settings});"})
+        self.execute_cdp_cmd("Page.addScriptToEvaluateOnNewDocument", {
+            "source": f"{PROBE}\nObject.assign(velmoraProbe, {json.dumps(settings)});"})
         self.get(url)
 
     def resize(self, width, height, scale=1):

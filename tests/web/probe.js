@@ -1,7 +1,8 @@
 // Run before the page's own scripts: a clock the test can stop (Date.now, which SDL's ticks come
 // from in the browser, and performance.now); the times at which frames were issued (each frame of
 // the program ends with its fourth draw, the light-shaft composite), or, with `finish`, drawn (a
-// read-back waits for the GPU); the frame count at the last resize of the page; a request for
+// read-back waits for the GPU), with `skip` the draws left out (the loop's own pace, with no work
+// queued that the software renderer falls behind on); the frame count at the last resize of the page; a request for
 // fullscreen, which the page never makes (it would take the screen and change the drawing size),
 // as a console error; and the number of audio output callbacks and the peak level they reached.
 // In a block, so that none of its names is the page's.
@@ -12,7 +13,7 @@ performance.now = () => probe.clock ?? realNow();
 Date.now = () => probe.clock ?? realDateNow();
 const drawArrays = WebGL2RenderingContext.prototype.drawArrays;
 WebGL2RenderingContext.prototype.drawArrays = function (...args) {
-  drawArrays.apply(this, args);
+  if (!probe.skip) drawArrays.apply(this, args);
   if (++probe.draws % 4 !== 0) return;
   if (probe.finish) this.readPixels(0, 0, 1, 1, this.RGBA, this.UNSIGNED_BYTE, new Uint8Array(4));
   probe.frames.push(realNow());
