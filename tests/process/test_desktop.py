@@ -74,8 +74,8 @@ class PulseAudio(contextlib.ExitStack):
                                       cwd=self.folder))
         return self
 
+    # Seconds recorded since the sound began.
     def sounding(self):
-        """Seconds recorded since the sound began."""
         recorded = capture(self.folder)
         return (len(recorded) // 2 - first_sound(recorded, 100)) / RATE
 
@@ -115,8 +115,8 @@ class Desktop(VelmoraTest):
         self.assertTrue(all(left[kind] <= WITH_CONTEXT.get(kind, 0) for kind in KEPT), left)
         return left
 
+    # Waits until `count` more frames have been presented.
     def wait_frames(self, process, path, count):
-        """Waits until `count` more frames have been presented."""
         frames = lambda: (census(path) or {}).get("frames", 0)  # noqa: E731
         seen = frames()
         wait_for(lambda: process.poll() is not None or frames() >= seen + count,

@@ -23,8 +23,8 @@ def on_host(*command, **options):
     return subprocess.run([*HOST, *command], check=True, capture_output=True, text=True, **options)
 
 
+# The command line of ./dev in `folder` on the host, with a clean environment.
 def dev(folder, *arguments, home, cache, env=()):
-    """The command line of ./dev in `folder` on the host, with a clean environment."""
     passed = [f"{name}={os.environ[name]}" for name in PASSED_ON if name in os.environ]
     return [*HOST, "env", "-i", f"HOME={home}", "PATH=/usr/sbin:/usr/bin:/sbin:/bin",
             f"VELMORA_CACHE={cache}", *passed, *env, "sh", "-c", 'cd "$0" && exec ./dev "$@"',

@@ -13,8 +13,8 @@ FAILED = ["Failed to load music: ?*", "Failed to play music: ?*"]
 SILENT, AUDIBLE, SOUND = 10, 300, 100  # RMS of silence, of music; a sample that counts as sound
 
 
+# A stereo sine tone at half scale, made by sox as `kind`.
 def tone(kind, rate, seconds, frequency, *options):
-    """A stereo sine tone at half scale, made by sox as `kind`."""
     return lambda path: subprocess.run(
         ["sox", "-n", "-t", kind, "-r", str(rate), "-c", "2", *options, path, "synth",
          str(seconds), "sine", str(frequency), "vol", "0.5"], check=True, capture_output=True)
@@ -32,8 +32,8 @@ CASES = {
 }
 
 
+# The samples from the first to the last one louder than SOUND.
 def sounding(samples):
-    """The samples from the first to the last one louder than SOUND."""
     first, last = first_sound(samples, SOUND), first_sound(samples[::-1], SOUND)
     return samples[2 * first:len(samples) - 2 * last]
 

@@ -15,8 +15,8 @@ TARBALL, BINARY = SOURCE / "dist/velmora-linux-x86_64.tar.gz", SOURCE / "build/p
 OVERRIDE = {"MESA_GL_VERSION_OVERRIDE": "4.6", "MESA_GLSL_VERSION_OVERRIDE": "460"}
 
 
+# The command line that runs the program in `folder` on the host, outside the environment.
 def on_host(folder):
-    """The command line that runs the program in `folder` on the host, outside the environment."""
     return ["chroot", "/run/host", "sh", "-c", 'cd "$0" && exec "$@"', str(folder), str(BINARY)]
 
 

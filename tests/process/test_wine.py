@@ -37,8 +37,8 @@ def setUpModule():
     unittest.addModuleCleanup(subprocess.run, [WINESERVER, "-k"], stderr=subprocess.DEVNULL)
 
 
+# The test class run under Wine, on the module's display.
 def on_wine(cls):
-    """The test class run under Wine, on the module's display."""
     cls.setUpClass = classmethod(lambda inner: setattr(inner, "display", display))
     return cls
 

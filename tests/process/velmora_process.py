@@ -3,7 +3,6 @@
 # stereo, 44100 Hz). VELMORA_LAUNCHER names a command that runs it (wine, for the Windows build).
 
 import contextlib
-import ctypes
 import math
 import os
 import re
@@ -17,6 +16,9 @@ from array import array
 from fnmatch import fnmatchcase
 from pathlib import Path
 from types import SimpleNamespace
+
+import Xlib.display
+from Xlib import X
 
 VELMORA = Path(os.environ.get("VELMORA_EXECUTABLE", "build/release/velmora")).resolve()
 TOOLS = Path(os.environ.get("VELMORA_TOOLS", "build/release/tools")).resolve()
@@ -33,8 +35,8 @@ NO_ASSETS = ["Failed to load texture: /textures/text1.jpg", "Failed to load musi
              "Failed to play music: ?*"]
 
 
+# Polls `condition()` until it holds; fails with `what` once `timeout` seconds have passed.
 def wait_for(condition, what, timeout=TIMEOUT):
-    """Polls `condition()` until it holds; fails with `what` once `timeout` seconds have passed."""
     deadline = time.monotonic() + timeout
     while not condition():
         if time.monotonic() > deadline:
@@ -42,9 +44,9 @@ def wait_for(condition, what, timeout=TIMEOUT):
         time.sleep(0.1)
 
 
+# A program running for the duration of a with-block, its output dropped.
 @contextlib.contextmanager
 def background(*command, **options):
-    """A program running for the duration of a with-block, its output dropped."""
     process = subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                                **options)
     try:
@@ -54,8 +56,8 @@ def background(*command, **options):
         process.wait()
 
 
+# A virtual X display for a with-block; with `manager`, openbox's.
 class Display(contextlib.ExitStack):
-    """A virtual X display for a with-block; with `manager`, openbox's."""
 
     def __init__(self, size="320x180", manager=False):
         super().__init__()
@@ -79,8 +81,8 @@ class Display(contextlib.ExitStack):
                      "openbox did not start")
         return self
 
+    # Runs an X client on this display; returns its standard output.
     def tool(self, *args, timeout=30):
-        """Runs an X client on this display; returns its standard output."""
         return subprocess.run(args, env=dict(os.environ, **self.env), check=True,
                               capture_output=True, timeout=timeout).stdout
 
@@ -90,31 +92,20 @@ class Display(contextlib.ExitStack):
     def key(self, *keys):
         self.tool("xdotool", "windowfocus", "--sync", self.window(), "key", "--delay", "20", *keys)
 
+    # Sends velmora's window WM_DELETE_WINDOW, as a window manager does; or asks the window manager
+    # to close it (_NET_CLOSE_WINDOW to the root window, as a taskbar does: no time, source 2, a
+    # pager).
     def request_close(self, through_manager=False):
-        """Sends velmora's window WM_DELETE_WINDOW, as a window manager does; or asks the window
-        manager to close it (_NET_CLOSE_WINDOW to the root window, as a taskbar does)."""
-        x11, window = ctypes.CDLL("libX11.so.6"), int(self.window())
-        x11.XOpenDisplay.restype = x11.XInternAtom.restype = ctypes.c_void_p
-        x11.XDefaultRootWindow.restype = ctypes.c_ulong
-        x11.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
-        x11.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long,
-                                   ctypes.c_void_p]
-        x11.XFlush.argtypes = x11.XCloseDisplay.argtypes = x11.XDefaultRootWindow.argtypes = [
-            ctypes.c_void_p]
-        connection = x11.XOpenDisplay(self.name.encode())
-        atom = lambda name: x11.XInternAtom(connection, name, 0)  # noqa: E731
-        # To the root with SubstructureRedirect and SubstructureNotify: the time and the source
-        # (2, a pager); to the window itself: the protocol.
-        target, mask, kind, data = ((x11.XDefaultRootWindow(connection), 3 << 19,
-                                     atom(b"_NET_CLOSE_WINDOW"), (0, 2)) if through_manager else
-                                    (window, 0, atom(b"WM_PROTOCOLS"), (atom(b"WM_DELETE_WINDOW"),)))
-        # An XClientMessageEvent of format 32 in the 24 longs of an XEvent (LP64: each field up
-        # to data takes one long): type, serial, send_event, display, window, message_type,
-        # format, data.
-        event = (ctypes.c_ulong * 24)(33, 0, 0, connection, window, kind, 32, *data)
-        x11.XSendEvent(connection, target, 0, mask, event)
-        x11.XFlush(connection)
-        x11.XCloseDisplay(connection)
+        x = Xlib.display.Display(self.name)
+        window, atom = x.create_resource_object("window", int(self.window())), x.intern_atom
+        target, mask, kind, data = (
+            (x.screen().root, X.SubstructureRedirectMask | X.SubstructureNotifyMask,
+             "_NET_CLOSE_WINDOW", [0, 2]) if through_manager else
+            (window, 0, "WM_PROTOCOLS", [atom("WM_DELETE_WINDOW"), 0]))
+        target.send_event(Xlib.protocol.event.ClientMessage(
+            window=window, client_type=atom(kind), data=(32, data + [0] * 3)), event_mask=mask)
+        x.sync()
+        x.close()
 
     def screenshot(self, folder):
         self.tool("import", "-window", "root", folder / "screen.png")
@@ -142,8 +133,8 @@ def screenshot(display, process, folder, within=None):
     return display.screenshot(folder), seconds - (within or seconds), seconds
 
 
+# A folder of the test's own with a copy of the assets (in `parent`, for the host to see).
 def workdir(test, parent=None):
-    """A folder of the test's own with a copy of the assets (in `parent`, for the host to see)."""
     if parent:
         Path(parent).mkdir(parents=True, exist_ok=True)
     folder = Path(tempfile.mkdtemp(prefix="velmora-", dir=parent))
@@ -152,14 +143,14 @@ def workdir(test, parent=None):
     return folder
 
 
+# What the audio device has received so far: interleaved stereo samples.
 def capture(folder):
-    """What the audio device has received so far: interleaved stereo samples."""
     data = (folder / "audio.raw").read_bytes() if (folder / "audio.raw").exists() else b""
     return array("h", data[:len(data) // 4 * 4])
 
 
+# The last census of the GL census shim (tools/gl_census.c), None before the first.
 def census(path):
-    """The last census of the GL census shim (tools/gl_census.c), None before the first."""
     if path.exists():
         pairs = (line.split() for line in path.read_text().splitlines())
         return {key: value if re.fullmatch(r"[a-z]+|\d+x\d+", value) else float(value)
@@ -205,8 +196,8 @@ def run(folder, display=None, before_stop=None, stop=signal.SIGTERM, seconds=0.0
                            stderr=stderr, audio=capture(folder), folder=folder)
 
 
+# A sound file decoded by ffmpeg into the capture's format.
 def decode(path):
-    """A sound file decoded by ffmpeg into the capture's format."""
     return array("h", subprocess.run(
         ["ffmpeg", "-v", "error", "-i", path, "-f", "s16le", "-ac", "2", "-ar", str(RATE), "-"],
         check=True, capture_output=True).stdout)
@@ -216,27 +207,27 @@ def rms(samples):
     return math.sqrt(sum(x * x for x in samples) / len(samples)) if samples else 0.0
 
 
+# RMS of each whole window of `seconds`.
 def levels(samples, seconds):
-    """RMS of each whole window of `seconds`."""
     size = 2 * int(RATE * seconds)
     return [rms(samples[i:i + size]) for i in range(0, len(samples) - size + 1, size)]
 
 
+# The frame of the first sample louder than `level`, or the frame count if none is.
 def first_sound(samples, level=1):
-    """The frame of the first sample louder than `level`, or the frame count if none is."""
     return next((i // 2 for i, x in enumerate(samples) if abs(x) > level), len(samples) // 2)
 
 
+# The frame of `music` from `low` to `high` at which `samples` from frame `first` fit best.
 def locate(samples, first, music, low, high, probe=512):
-    """The frame of `music` from `low` to `high` at which `samples` from frame `first` fit best."""
     part = samples[2 * first:2 * first + probe]
     return min(range(max(0, low), high), key=lambda frame: sum(
         abs(a - b) for a, b in zip(part, music[2 * frame:2 * frame + probe])))
 
 
 class VelmoraTest(unittest.TestCase):
+    # Exit `status`, the two normal lines (none after a failed start), `stderr` patterns.
     def assertRun(self, result, stderr=(), status=0):
-        """Exit `status`, the two normal lines (none after a failed start), `stderr` patterns."""
         stdout = ["OpenGL version: 4.6*", "Renderer: ?*"] if status == 0 else []
         self.assertEqual(result.status, status, result.stderr)
         for lines, patterns in ((result.stdout, stdout), (result.stderr, list(stderr))):
