@@ -4,13 +4,6 @@
 
 #include "tools/tool_support.h"
 
-std::vector<std::array<unsigned char, 4>> ReadPixels(int x, int y, int width, int height) {
-  std::vector<std::array<unsigned char, 4>> pixels(static_cast<std::size_t>(width) * height);
-  glPixelStorei(GL_PACK_ALIGNMENT, 1);
-  glReadPixels(x, y, width, height, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data());
-  return pixels;
-}
-
 // Creates the window and its context (with a 24-bit depth buffer, read back by the scene tests),
 // then runs every test on it.
 int main(int argc, char** argv) {

@@ -4,11 +4,5 @@
 
 #include <glad/gl.h>
 
-#include <array>
-#include <vector>
-
 inline constexpr int testWindowWidth = 480;
 inline constexpr int testWindowHeight = 270;
-
-// A width x height block of the bound read framebuffer, RGBA bytes, bottom row first.
-std::vector<std::array<unsigned char, 4>> ReadPixels(int x, int y, int width, int height);

@@ -8,6 +8,7 @@
 #include <glm/ext/matrix_clip_space.hpp>
 #include <glm/glm.hpp>
 #include <tuple>
+#include <vector>
 
 #include "geometry/tile_grid.h"
 #include "render/frame.h"
