@@ -104,7 +104,7 @@ class Display(contextlib.ExitStack):
             (window, 0, "WM_PROTOCOLS", [atom("WM_DELETE_WINDOW"), 0]))
         target.send_event(Xlib.protocol.event.ClientMessage(
             window=window, client_type=atom(kind), data=(32, data + [0] * 3)), event_mask=mask)
-        x.sync()
+        x.sync()  # a round trip first: close() alone was seen to drop the event
         x.close()
 
     def screenshot(self, folder):
@@ -160,8 +160,8 @@ def census(path):
 # Runs velmora (or `command`) in `folder`; once it has printed its renderer line (unless it ended
 # first) and run `seconds`, calls `before_stop(process)`, then sends `stop`: a signal, keys typed
 # on `display` (a string; under Wine a signal would end Wine, not the program), a call (a close
-# request) or nothing (None), and waits for the end. `env` adds to the environment; None there unsets a variable. Returns
-# status, stdout, stderr (less SDL's notices), audio and folder.
+# request) or nothing (None), and waits for the end. `env` adds to the environment; None there
+# unsets a variable. Returns status, stdout, stderr (less SDL's notices), audio and folder.
 def run(folder, display=None, before_stop=None, stop=signal.SIGTERM, seconds=0.0, env=None,
         command=None):
     environment = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
