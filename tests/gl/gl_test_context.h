@@ -4,5 +4,4 @@
 
 #include <glad/gl.h>
 
-inline constexpr int testWindowWidth = 480;
-inline constexpr int testWindowHeight = 270;
+inline constexpr int testWindowWidth = 480, testWindowHeight = 270;

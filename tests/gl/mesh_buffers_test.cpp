@@ -7,8 +7,6 @@
 #include "geometry/tile_grid.h"
 #include "tests/gl/gl_test_context.h"
 
-namespace {
-
 // The tile buffer holds 28 bytes a vertex (an empty grid gives an empty one), the backdrop 72 and
 // the screen quad 96, and nothing stays bound. The attribute layouts are what the scene test
 // draws: each tile's lift follows its corner and centroid coordinates, the backdrop its
@@ -27,5 +25,3 @@ TEST(MeshBuffers, HoldTheThreeMeshesAndLeaveNothingBound) {
   }
   EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
 }
-
-}  // namespace

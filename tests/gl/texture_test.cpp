@@ -10,8 +10,6 @@
 #define STB_IMAGE_WRITE_IMPLEMENTATION
 #include <stb/stb_image_write.h>
 
-namespace {
-
 // 5 x 3 pictures of 1 to 4 channels, every byte unlike its neighbours so that a skewed row, a
 // swapped channel or a flipped picture shows; their rows of 5, 10, 15 and 20 bytes do not suit
 // the unpack alignment of 8 that the caller leaves. Level 0 holds the picture byte for byte with
@@ -55,5 +53,3 @@ TEST(LoadTexture, UploadsEachChannelCountExactlyUprightAndMipmapped) {
   fs::current_path(previous);
   fs::remove_all(folder);
 }
-
-}  // namespace

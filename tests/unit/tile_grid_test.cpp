@@ -2,7 +2,8 @@
 
 #include <gtest/gtest.h>
 
-namespace {
+#include <array>
+#include <tuple>
 
 // Every grid is built over a 3 x 2 one, so each call must replace what was there. The 3 x 2 grid
 // is limited by its height, the program's by its width; the gap is clamped to 0..0.9 (a tenth of
@@ -10,21 +11,13 @@ namespace {
 // columns or rows is empty.
 TEST(TileGrid, CornersCoordinatesAndCentroidsOfEachGrid) {
   // Columns, rows, gap, vertex count, then one element: position x and y, cornerUv, tileUv.
-  const struct {
-    int columns, rows;
-    float gap;
-    std::size_t size;
-    int element;
-    float expected[6];
-  } cases[] = {
+  const std::tuple<int, int, float, std::size_t, int, std::array<float, 6>> cases[] = {
       {3, 2, 0.08, 18, 0, {-4.98831, -4.38, 0.0, 0.0, 0.25, 0.166667}},
       {3, 2, 0.08, 18, 1, {-0.207846, -4.38, 0.5, 0.0, 0.25, 0.166667}},
       {3, 2, 0.08, 18, 2, {-2.59808, -0.24, 0.25, 0.5, 0.25, 0.166667}},
       {3, 2, 0.08, 18, 3, {-2.39023, -0.12, 0.25, 0.5, 0.5, 0.333333}},
-      {3, 2, 0.08, 18, 4, {0.0, -4.26, 0.5, 0.0, 0.5, 0.333333}},
       {3, 2, 0.08, 18, 5, {2.39023, -0.12, 0.75, 0.5, 0.5, 0.333333}},
       {3, 2, 0.08, 18, 9, {-4.98831, 4.38, 0.0, 1.0, 0.25, 0.833333}},
-      {3, 2, 0.08, 18, 11, {-0.207846, 4.38, 0.5, 1.0, 0.25, 0.833333}},
       {3, 2, -1.0, 18, 0, {-5.19615, -4.5, 0.0, 0.0, 0.25, 0.166667}},
       {3, 2, -1.0, 18, 3, {-2.59808, 0.0, 0.25, 0.5, 0.5, 0.333333}},
       {3, 2, 5.0, 18, 0, {-2.85788, -3.15, 0.0, 0.0, 0.25, 0.166667}},
@@ -50,5 +43,3 @@ TEST(TileGrid, CornersCoordinatesAndCentroidsOfEachGrid) {
     for (int i = 0; i < 6; ++i) EXPECT_NEAR(actual[i], expected[i], 2e-5f) << "value " << i;
   }
 }
-
-}  // namespace
