@@ -4,7 +4,7 @@ import time
 import unittest
 from signal import SIGINT, SIGTERM
 
-from velmora_process import Display, VelmoraTest, run, workdir
+from velmora_process import Display, OnDisplay, run, workdir
 
 ESCAPE, CLOSE = (lambda display: display.key("Escape")), Display.request_close
 # How a run is ended: seconds after the renderer line, what is done to the window, then the
@@ -19,12 +19,8 @@ FAILURES = ((False, {}, "SDL_Init failed: ?*"),
             (True, {"SDL_AUDIO_DRIVER": "nonexistent"}, "Failed to create mixer: *nonexistent*"))
 
 
-class Startup(VelmoraTest):
+class Startup(OnDisplay):
     endings, failures = ENDINGS, FAILURES
-
-    @classmethod
-    def setUpClass(cls):
-        cls.display = cls.enterClassContext(Display())
 
     def test_each_ending_gives_the_normal_lines_and_status_0(self):
         for name, (seconds, action, stop) in self.endings.items():

@@ -24,8 +24,7 @@ def setUpModule():
     global display
     prefix = os.environ.get("VELMORA_WINEPREFIX")
     if not velmora_process.VELMORA.is_file() or not prefix:
-        raise RuntimeError("The Wine tests need velmora.exe and VELMORA_WINEPREFIX: ./dev test "
-                           "makes both (./dev build windows)")
+        raise RuntimeError("velmora.exe or VELMORA_WINEPREFIX is missing: ./dev test makes both")
     # Standard error is the program's alone: WINEDEBUG=-all silences Wine's debug channels (by
     # default it reports there that the host name does not resolve and that the Bluetooth driver
     # cannot be loaded). No desktop menu entries, which Wine would make in the home folder.
@@ -37,10 +36,11 @@ def setUpModule():
     unittest.addModuleCleanup(subprocess.run, [WINESERVER, "-k"], stderr=subprocess.DEVNULL)
 
 
-# The test class run under Wine, on the module's display.
-def on_wine(cls):
-    cls.setUpClass = classmethod(lambda inner: setattr(inner, "display", display))
-    return cls
+# Runs a test class under Wine, on the module's display.
+class OnWine:
+    @classmethod
+    def setUpClass(cls):
+        cls.display = display
 
 
 class Imports(unittest.TestCase):
@@ -53,26 +53,22 @@ class Imports(unittest.TestCase):
         self.assertLessEqual(dlls, WINDOWS_DLLS)
 
 
-@on_wine
-class Startup(test_startup.Startup):
+class Startup(OnWine, test_startup.Startup):
     # Signals reach Wine, not the program.
     endings = {name: test_startup.ENDINGS[name] for name in ("Escape", "the window-close request")}
     failures = test_startup.FAILURES[1:2]
     test_other_input_and_a_resize_change_nothing = None
 
 
-@on_wine
-class Assets(test_assets.Assets):
+class Assets(OnWine, test_assets.Assets):
     test_pictures = None  # the decoder is the same code: left to the Linux build
 
 
-@on_wine
-class Music(test_music.Music):
+class Music(OnWine, test_music.Music):
     test_broken_and_unusual_files = None  # seven more runs under Wine: left to the Linux build
 
 
-@on_wine
-class Frame(VelmoraTest):
+class Frame(OnWine, VelmoraTest):
     def test_the_frame_on_screen_is_velmora_capture_s_frame_at_its_millisecond(self):
         folder, shots = workdir(self), []
 

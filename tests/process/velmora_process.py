@@ -250,3 +250,10 @@ class VelmoraTest(unittest.TestCase):
             self.assertAlmostEqual(got / want, 1.0, delta=0.1, msg=f"at {at + tenth / 10:.1f} s")
         self.assertLess(rms([a - b for a, b in zip(heard, expected)]), 0.02 * rms(expected),
                         f"the waveform from {at:.2f} s")
+
+
+# Tests that share one virtual X display, self.display.
+class OnDisplay(VelmoraTest):
+    @classmethod
+    def setUpClass(cls):
+        cls.display = cls.enterClassContext(Display())

@@ -17,10 +17,9 @@ FAMILIES = {"StartUp", "BuildTriangleGrid", "OwnCpu", "Frame", "Clear", "LightMa
 
 class Benchmark(unittest.TestCase):
     def test_every_benchmark_runs_and_the_counted_goals_hold(self):
-        result = subprocess.run(
-            [BENCHMARK, "--sizes=64x36", "--grids=10x4", "--window=64x36", "--pacing-frames=12",
-             f"--benchmark_out={OUTPUT}", "--benchmark_out_format=json"],
-            capture_output=True, text=True, timeout=600)
+        options = ["--sizes=64x36", "--grids=10x4", "--window=64x36", "--pacing-frames=12",
+                   f"--benchmark_out={OUTPUT}", "--benchmark_out_format=json"]
+        result = subprocess.run([BENCHMARK, *options], capture_output=True, text=True, timeout=600)
         self.assertEqual(result.returncode, 0, result.stderr)
         report = json.load(open(OUTPUT))
         runs = {re.split(r"/(?:width|columns|iterations)", run["name"])[0]: run

@@ -77,7 +77,6 @@ class WebPage(unittest.TestCase):
                                       f"clock: {seconds * 1000}}}).frames.length")
                 page.wait_for(f"velmoraProbe.frames.length > {drawn + 1}")
                 shot = blocks(page.get_screenshot_as_png())
-                self.assertEqual(len(shot), SIZE[0] * SIZE[1] * 3 // 64)  # a picture of SIZE
                 for reference, same in ((capture(self, seconds, missing), True),
                                         (capture(self, *other), False)):
                     differences = [abs(a - b) for a, b in zip(shot, reference)]
