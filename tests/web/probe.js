@@ -2,9 +2,10 @@
 // from in the browser, and performance.now); the times at which frames were issued (each frame of
 // the program ends with its fourth draw, the light-shaft composite), or, with `finish`, drawn (a
 // read-back waits for the GPU), with `skip` the draws left out (the loop's own pace, with no work
-// queued that the software renderer falls behind on); the frame count at the last resize of the page; a request for
-// fullscreen, which the page never makes (it would take the screen and change the drawing size),
-// as a console error; and the number of audio output callbacks and the peak level they reached.
+// queued that the software renderer falls behind on); the frame count at the last resize of the
+// page; a request for fullscreen, which the page never makes (it would take the screen and change
+// the drawing size), as a console error; and the number of audio output callbacks and the peak
+// level they reached.
 // In a block, so that none of its names is the page's.
 {
 const probe = window.velmoraProbe = { draws: 0, frames: [], audioCalls: 0, audioPeak: 0 };
