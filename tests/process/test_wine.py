@@ -65,7 +65,7 @@ class Assets(OnWine, test_assets.Assets):
 
 
 class Music(OnWine, test_music.Music):
-    test_broken_and_unusual_files = None  # seven more runs under Wine: left to the Linux build
+    test_broken_and_unusual_files = None  # six more runs under Wine: left to the Linux build
 
 
 class Frame(OnWine, VelmoraTest):
