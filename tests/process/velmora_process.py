@@ -19,6 +19,7 @@ from types import SimpleNamespace
 
 import Xlib.display
 from Xlib import X
+from Xlib.protocol.event import ClientMessage
 
 VELMORA = Path(os.environ.get("VELMORA_EXECUTABLE", "build/release/velmora")).resolve()
 TOOLS = Path(os.environ.get("VELMORA_TOOLS", "build/release/tools")).resolve()
@@ -102,7 +103,7 @@ class Display(contextlib.ExitStack):
             (x.screen().root, X.SubstructureRedirectMask | X.SubstructureNotifyMask,
              "_NET_CLOSE_WINDOW", [0, 2]) if through_manager else
             (window, 0, "WM_PROTOCOLS", [atom("WM_DELETE_WINDOW"), 0]))
-        target.send_event(Xlib.protocol.event.ClientMessage(
+        target.send_event(ClientMessage(
             window=window, client_type=atom(kind), data=(32, data + [0] * 3)), event_mask=mask)
         x.sync()  # a round trip first: close() alone was seen to drop the event
         x.close()
