@@ -11,6 +11,7 @@ void RenderFrame(int pixelWidth, int pixelHeight, float time) {
   glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
 
   const CameraMatrices camera = ComputeCameraMatrices(pixelWidth, pixelHeight);
+  FitLightMaskTarget(pixelWidth, pixelHeight);
   DrawLightMaskPass(camera, time);
   DrawBackdropPass(camera);
   DrawTilePass(camera, time);

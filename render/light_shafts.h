@@ -8,9 +8,15 @@
 
 extern GLuint lightMaskTexture, lightMaskFramebuffer;
 
-// Creates the mask texture and its framebuffer at the given pixel size, kept for the whole run.
-// Reports an incomplete framebuffer and goes on.
+// Creates the mask texture and its framebuffer at the given pixel size. Reports an incomplete
+// framebuffer and goes on.
 void CreateLightMaskTarget(int pixelWidth, int pixelHeight);
+
+// Keeps the mask at the window's pixel size, which can change during a run (a compositor that
+// sizes the window after its first frame, a new display mode, another monitor): when the size
+// differs, the same texture gets new storage of that size and the framebuffer is checked again,
+// as at start-up. A size of 0 in either direction (a minimised window) keeps the mask as it is.
+void FitLightMaskTarget(int pixelWidth, int pixelHeight);
 
 // Draws the tile mesh into the mask: dim for every tile, bright where the text lifts it.
 void DrawLightMaskPass(const CameraMatrices& camera, float time);

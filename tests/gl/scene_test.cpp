@@ -8,6 +8,7 @@
 #include <glm/ext/matrix_clip_space.hpp>
 #include <glm/glm.hpp>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "geometry/tile_grid.h"
@@ -198,6 +199,37 @@ TEST_F(Scene, AFrameAddsTheShaftsOverTheBackdropAndTiles) {
     wrong += entry == 0 && frame[i].b < 1.0f && frame[i].b < scene[i].b + 0.23f;
   }
   EXPECT_EQ(wrong, 0);
+}
+
+// A frame of another size than the light mask's first gives the mask its size: each frame equals
+// the one drawn with a mask made at that size, as at start-up, whatever size came before, on the
+// same texture. A size of 0 in either direction (a minimised window) keeps the mask as it is.
+TEST_F(Scene, TheLightMaskTakesEachFramesSize) {
+  const std::pair<int, int> sizes[] = {{w / 2, h / 3}, {w, h}};
+  std::vector<glm::vec3> expected[2];
+  for (const int i : {0, 1}) {
+    glDeleteTextures(1, &lightMaskTexture);
+    glDeleteFramebuffers(1, &lightMaskFramebuffer);
+    CreateLightMaskTarget(sizes[i].first, sizes[i].second);
+    RenderFrame(sizes[i].first, sizes[i].second, 6.0f);
+    expected[i] = Colours(0, 0, sizes[i].first, sizes[i].second);
+  }
+  const GLuint texture = lightMaskTexture;
+  const auto maskSize = [] {
+    std::pair<int, int> size;
+    glGetTextureLevelParameteriv(lightMaskTexture, 0, GL_TEXTURE_WIDTH, &size.first);
+    glGetTextureLevelParameteriv(lightMaskTexture, 0, GL_TEXTURE_HEIGHT, &size.second);
+    return size;
+  };
+  for (const int i : {0, 1, 0}) {
+    RenderFrame(sizes[i].first, sizes[i].second, 6.0f);
+    EXPECT_EQ(maskSize(), sizes[i]);
+    EXPECT_TRUE(Colours(0, 0, sizes[i].first, sizes[i].second) == expected[i]) << i;
+  }
+  RenderFrame(0, h, 6.0f);
+  RenderFrame(w, 0, 6.0f);
+  EXPECT_EQ(maskSize(), sizes[0]);
+  EXPECT_EQ(lightMaskTexture, texture);
 }
 
 }  // namespace
