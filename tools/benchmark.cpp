@@ -60,7 +60,7 @@ struct Options {
 
 const PixelSize programGrid{gridColumns, gridRows};
 const Clock::time_point processStart = Clock::now();
-ToolWindow tool;
+GlWindow tool;
 PixelSize currentSize, currentGrid;
 GLuint timerQuery;
 std::vector<std::pair<std::string, double>> startUpPhases;  // name, milliseconds
@@ -84,10 +84,8 @@ bool Present() {
 // it, and the tile mesh replaced by a grid of `grid` (the vertex array keeps its layout).
 bool UseScene(PixelSize size, PixelSize grid) {
   if (size.width != currentSize.width || size.height != currentSize.height) {
-    if (!ResizeToolWindow(tool, size)) return false;
-    glDeleteTextures(1, &lightMaskTexture);
-    glDeleteFramebuffers(1, &lightMaskFramebuffer);
-    CreateLightMaskTarget(size.width, size.height);
+    if (!ResizeGlWindow(tool, size)) return false;
+    FitLightMaskTarget(size.width, size.height);
     currentSize = size;
   }
   if (grid.width != currentGrid.width || grid.height != currentGrid.height) {
@@ -114,7 +112,7 @@ void Phase(const char* name, Step step) {
 
 bool MeasureStartUp() {
   const Clock::time_point start = Clock::now();
-  if (!OpenToolWindow(options.window, false, tool)) return false;
+  if (!OpenGlWindow(options.window, false, tool)) return false;
   startUpPhases.emplace_back("platform_ms", Milliseconds(start));
   currentSize = options.window;
   currentGrid = programGrid;
@@ -401,6 +399,6 @@ int main(int argc, char** argv) {
   benchmark::Shutdown();
   glDeleteQueries(1, &timerQuery);
   DeleteScene();
-  CloseToolWindow(tool);
+  CloseGlWindow(tool);
   return 0;
 }

@@ -244,8 +244,8 @@ int main(int argc, char** argv) {
     return 2;
   }
 
-  ToolWindow tool;
-  if (!OpenToolWindow(options.size, true, tool)) return 1;
+  GlWindow tool;
+  if (!OpenGlWindow(options.size, true, tool)) return 1;
   CreateScene(options.size.width, options.size.height);
   PrepareFirstFrame();
 
@@ -257,6 +257,6 @@ int main(int argc, char** argv) {
   if (!options.matchPath.empty()) ok = MatchScreenshot(options) && ok;
 
   DeleteScene();
-  CloseToolWindow(tool);
+  CloseGlWindow(tool);
   return ok ? 0 : 1;
 }
