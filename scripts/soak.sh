@@ -11,7 +11,7 @@
 #   - frames keep being presented, and the program exits with status 0 on SIGTERM.
 # Environment (all optional):
 #   VELMORA_EXECUTABLE              the program (default build/release/velmora)
-#   VELMORA_GL_CENSUS_SHIM          the shim (default tools/libvelmora-gl-census.so next to it)
+#   VELMORA_GL_CENSUS_SHIM          the shim (default tests/libvelmora-gl-census.so next to it)
 #   VELMORA_SOAK_WARMUP             warm-up seconds (default SECONDS/10, at least 5)
 #   VELMORA_SOAK_INTERVAL           seconds between samples (default 5)
 #   VELMORA_SOAK_RSS_TOLERANCE_MIB  allowed RSS growth after the warm-up (default 8)
@@ -31,7 +31,7 @@ if [ -z "${INSIDE_XVFB:-}" ]; then
 fi
 
 program=$(realpath "${VELMORA_EXECUTABLE:-$root/build/release/velmora}")
-shim=$(realpath "${VELMORA_GL_CENSUS_SHIM:-$(dirname "$program")/tools/libvelmora-gl-census.so}")
+shim=$(realpath "${VELMORA_GL_CENSUS_SHIM:-$(dirname "$program")/tests/libvelmora-gl-census.so}")
 warmup=${VELMORA_SOAK_WARMUP:-$((seconds / 10 > 5 ? seconds / 10 : 5))}
 interval=${VELMORA_SOAK_INTERVAL:-5}
 # Under a loaded CPU the heap was seen to step once by about 4 MiB on llvmpipe, then stay flat.

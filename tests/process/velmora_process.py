@@ -22,8 +22,9 @@ from Xlib import X
 from Xlib.protocol.event import ClientMessage
 
 VELMORA = Path(os.environ.get("VELMORA_EXECUTABLE", "build/release/velmora")).resolve()
-TOOLS = Path(os.environ.get("VELMORA_TOOLS", "build/release/tools")).resolve()
-CAPTURE, SHIM = TOOLS / "velmora-capture", TOOLS / "libvelmora-gl-census.so"
+CAPTURE = Path(os.environ.get("VELMORA_CAPTURE", "build/release/tools/velmora-capture")).resolve()
+SHIM = Path(os.environ.get("VELMORA_GL_CENSUS",
+                           "build/release/tests/libvelmora-gl-census.so")).resolve()
 LAUNCHER = os.environ.get("VELMORA_LAUNCHER", "").split()
 SOURCE = Path(os.environ.get("VELMORA_SOURCE_DIR", Path(__file__).parents[2]))
 ASSETS = SOURCE / "assets"
@@ -150,7 +151,7 @@ def capture(folder):
     return array("h", data[:len(data) // 4 * 4])
 
 
-# The last census of the GL census shim (tools/gl_census.c), None before the first.
+# The last census of the GL census shim (tests/probes/gl_census.c), None before the first.
 def census(path):
     if path.exists():
         pairs = (line.split() for line in path.read_text().splitlines())
