@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-# make-music.py - synthesise the Velmora soundtrack, assets/audio/test.mp3.
+# make-music.py - synthesise the Velmora soundtrack, test.mp3 beside this script.
 #
 # An original, calm electronic piece (D minor, 96 BPM, 25 bars, ~65 s):
 # warm detuned pads, a sine-ish bass, an FM pluck arpeggio, a soft lead
@@ -8,8 +8,8 @@
 # here in pure Python (standard library only), written as a 44.1 kHz
 # stereo WAV in a temporary folder and encoded with `lame`.
 #
-# Run from the repository root:
-#   ./dev exec scripts/make-music.py
+# Run from anywhere, for example from the repository root:
+#   ./dev exec assets/audio/make-music.py
 # Options: --out FILE (mp3 destination), --wav FILE (also keep the WAV).
 # Deterministic: the only randomness comes from a fixed seed, so every run
 # produces the same audio.
@@ -578,11 +578,10 @@ def render():
 
 
 def main():
-    root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+    here = os.path.dirname(os.path.abspath(__file__))
     parser = argparse.ArgumentParser(
         description="Synthesise the Velmora soundtrack and encode it as MP3.")
-    parser.add_argument("--out", default=os.path.join(
-        root, "assets", "audio", "test.mp3"), help="mp3 file to write")
+    parser.add_argument("--out", default=os.path.join(here, "test.mp3"), help="mp3 file to write")
     parser.add_argument("--wav", help="also keep the rendered WAV here")
     args = parser.parse_args()
 

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# make-text-picture.sh - render the scrolling height-map picture
-# assets/textures/text1.jpg: bold near-black capitals on a white background.
+# make-text-picture.sh - render the scrolling height-map picture text1.jpg
+# beside this script: bold near-black capitals on a white background.
 #
 # Dark pixels lift tiles, light pixels leave them flat. The picture wraps
 # horizontally (its right edge continues into its left edge), so the layout is
@@ -8,16 +8,16 @@
 # which puts the wrap seam in the middle of a gap and keeps every letter whole.
 # The bottom sixth of the picture stays empty (it lies below the screen).
 #
-# Needs ImageMagick 7 (`magick`) and fonts-dejavu-core. Run from the repo root:
-#   ./dev exec scripts/make-text-picture.sh
+# Needs ImageMagick 7 (`magick`) and fonts-dejavu-core. Run from anywhere, for example:
+#   ./dev exec assets/textures/make-text-picture.sh
 # Output is byte-for-byte reproducible (metadata stripped).
 set -euo pipefail
 
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")"
 
 FONT=/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf
 WORD="VELMORA"
-OUT=assets/textures/text1.jpg
+OUT=text1.jpg
 
 W=2048            # picture width  (about 5.6 : 1)
 H=366             # picture height
