@@ -1,7 +1,7 @@
 # The web build (the web preset): the program compiled by Emscripten into velmora.js and
-# velmora.wasm, drawing with WebGL 2 through Emscripten's own GL. ${CMAKE_BINARY_DIR}/site holds
-# all that a static web server needs: the page (web/index.html), the script, the module, the two
-# assets as files (the page fetches them) and the licences.
+# velmora.wasm, drawing with WebGL 2 through Emscripten's own GL. Its install tree
+# (cmake/Package.cmake) is all that a static web server needs: the page (web/index.html), the
+# script, the module, the two assets as files (the page fetches them) and the licences.
 
 # glm and stb_image, header-only, from the build machine: their folders are linked into one of
 # the build's own, so that the host's C library headers stay out of the include path.
@@ -28,18 +28,3 @@ target_link_libraries(velmora_core PUBLIC host_headers)
 target_link_options(velmora PRIVATE
   -O3 -sASYNCIFY -sENVIRONMENT=web -sALLOW_MEMORY_GROWTH -sSTACK_SIZE=1MB
   -sEXPORTED_RUNTIME_METHODS=FS,addRunDependency,removeRunDependency)
-
-set(site ${CMAKE_BINARY_DIR}/site)
-add_custom_target(site ALL
-  COMMAND ${CMAKE_COMMAND} -E make_directory ${site}/assets/textures ${site}/assets/audio
-  COMMAND ${CMAKE_COMMAND} -E copy_if_different ${PROJECT_SOURCE_DIR}/web/index.html
-          $<TARGET_FILE:velmora> $<TARGET_FILE_DIR:velmora>/velmora.wasm ${site}
-  COMMAND ${CMAKE_COMMAND} -E copy_if_different ${PROJECT_SOURCE_DIR}/assets/textures/text1.jpg
-          ${site}/assets/textures
-  COMMAND ${CMAKE_COMMAND} -E copy_if_different ${PROJECT_SOURCE_DIR}/assets/audio/test.mp3
-          ${site}/assets/audio
-  COMMAND ${CMAKE_COMMAND} -E copy_directory_if_different ${CMAKE_BINARY_DIR}/licenses
-          ${site}/licenses
-  DEPENDS velmora
-  COMMENT "Laying out the site in ${site}"
-  VERBATIM)
