@@ -3,9 +3,13 @@
 # missing assets and the music, run on it; the frame it draws against velmora-capture's; and that
 # it needs no DLL that Windows lacks. The classes share one Wine prefix: one at a time.
 
+import fcntl
+import hashlib
 import os
+import shutil
 import subprocess
 import unittest
+from pathlib import Path
 
 import test_assets
 import test_music
@@ -20,11 +24,31 @@ WINDOWS_DLLS = {"advapi32", "gdi32", "imm32", "kernel32", "msvcrt", "ole32", "ol
                 "setupapi", "shell32", "user32", "version", "winmm"}
 
 
+# A Wine prefix of the Wine at hand, made once per Wine version in the cache folder (where ./dev
+# keeps its environments) and shared by every run: no Mono or Gecko (nothing here needs .NET or
+# HTML, and their installers would ask), no desktop menu entries.
+def wine_prefix():
+    version = subprocess.run(["wine", "--version"], check=True, capture_output=True).stdout
+    cache = Path(os.environ.get("VELMORA_CACHE", Path.home() / ".cache/velmora"))
+    prefix = cache / f"wine-{hashlib.sha256(version).hexdigest()[:16]}"
+    cache.mkdir(parents=True, exist_ok=True)
+    with open(cache / ".lock-wine", "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        if not (prefix / ".complete").exists():
+            shutil.rmtree(prefix, ignore_errors=True)
+            subprocess.run(["sh", "-c", 'wineboot --init && "$0" --wait', WINESERVER], check=True,
+                           capture_output=True, env=dict(
+                               os.environ, WINEPREFIX=str(prefix), WINEDEBUG="-all",
+                               WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"))
+            (prefix / ".complete").touch()
+    return prefix
+
+
 def setUpModule():
     global display
-    prefix = os.environ.get("VELMORA_WINEPREFIX")
-    if not velmora_process.VELMORA.is_file() or not prefix:
-        raise RuntimeError("velmora.exe or VELMORA_WINEPREFIX is missing: ./dev test makes both")
+    if not velmora_process.VELMORA.is_file():
+        raise RuntimeError(f"{velmora_process.VELMORA} is missing: ./dev test makes it")
+    prefix = os.environ.get("VELMORA_WINEPREFIX") or str(wine_prefix())
     # Standard error is the program's alone: WINEDEBUG=-all silences Wine's debug channels (by
     # default it reports there that the host name does not resolve and that the Bluetooth driver
     # cannot be loaded). No desktop menu entries, which Wine would make in the home folder.
