@@ -155,7 +155,7 @@ def capture(folder):
 def census(path):
     if path.exists():
         pairs = (line.split() for line in path.read_text().splitlines())
-        return {key: value if re.fullmatch(r"[a-z]+|\d+x\d+", value) else float(value)
+        return {key: value if re.fullmatch(r"[a-z][a-z0-9]*|\d+x\d+", value) else float(value)
                 for key, value in pairs}
 
 
@@ -238,12 +238,14 @@ class VelmoraTest(unittest.TestCase):
 
     # The picture at `size` is velmora-capture's frame at a time (whole ms) from `low` to `high`
     # s within the capture tolerance (0.1 % of the pixels off), a time that moves (1 s or more).
+    # Returns the share of pixels off.
     def assertFrameShown(self, picture, low, high, size):
         with Display(size) as display:
             found = display.tool(CAPTURE, "--size", size, "--match", picture,
                                  f"{max(0, low):.3f}", f"{high:.3f}", timeout=20 * TIMEOUT).split()
         self.assertLessEqual(float(found[1]), 0.001, f"closest frame at {found[0]} s")
         self.assertGreaterEqual(float(found[0]), 1.0, "the frame time does not move")
+        return float(found[1])
 
     # Loudness per 100 ms within 10 %, and what is left after subtracting the expected under 2 %
     # of it (`at`: where `heard` starts, in seconds).
