@@ -15,7 +15,7 @@
 // set it first (viewport_frame); the last texture level 0 defined without data, which is how the
 // light mask is made and re-specified (empty_texture WxH, first_empty_texture WxH, empty_textures:
 // how many such definitions, empty_texture_frame: the frame of the last one). Frames count from 1;
-// what start-up does counts as the first frame's. video_driver is SDL's.
+// what start-up does counts as the first frame's. video_driver and audio_driver are SDL's.
 // With VELMORA_FIXED_TICKS set (milliseconds), SDL_GetTicks returns that value, which fixes the
 // frame time of every frame while SDL's own clock runs on.
 // With VELMORA_GL_CENSUS_FRAME=PATH, the back buffer of frame VELMORA_GL_CENSUS_FRAME_AT (default
@@ -24,6 +24,7 @@
 // test no screenshot.
 // Everything runs on the thread that owns the GL context, so there are no locks.
 #define _GNU_SOURCE
+#include <SDL3/SDL_audio.h>
 #include <SDL3/SDL_timer.h>
 #include <SDL3/SDL_video.h>
 #include <dlfcn.h>
@@ -288,9 +289,10 @@ static void WriteCensus(const char* phase) {
           emptyTexture[0], emptyTexture[1], firstEmptyTexture[0], firstEmptyTexture[1],
           emptyTextures);
   fprintf(file, "empty_texture_frame %llu\n", emptyTextureFrame);
-  static const char* driver = "none";  // SDL's names are static: kept past SDL_Quit for the exit
-  if (SDL_GetCurrentVideoDriver()) driver = SDL_GetCurrentVideoDriver();
-  fprintf(file, "video_driver %s\n", driver);
+  static const char *video = "none", *audio = "none";  // SDL's names are static: kept for the exit
+  if (SDL_GetCurrentVideoDriver()) video = SDL_GetCurrentVideoDriver();
+  if (SDL_GetCurrentAudioDriver()) audio = SDL_GetCurrentAudioDriver();
+  fprintf(file, "video_driver %s\naudio_driver %s\n", video, audio);
   if (fclose(file) == 0) rename(tempPath, censusPath);
   lastWrite = now;
 }

@@ -248,12 +248,16 @@ class VelmoraTest(unittest.TestCase):
         return float(found[1])
 
     # Loudness per 100 ms within 10 %, and what is left after subtracting the expected under 2 %
-    # of it (`at`: where `heard` starts, in seconds).
+    # of it (`at`: where `heard` starts, in seconds). Returns the largest loudness difference and
+    # what is left, as shares.
     def assertSameSound(self, heard, expected, at=0.0):
+        loudness = 0.0
         for tenth, (got, want) in enumerate(zip(levels(heard, 0.1), levels(expected, 0.1))):
             self.assertAlmostEqual(got / want, 1.0, delta=0.1, msg=f"at {at + tenth / 10:.1f} s")
-        self.assertLess(rms([a - b for a, b in zip(heard, expected)]), 0.02 * rms(expected),
-                        f"the waveform from {at:.2f} s")
+            loudness = max(loudness, abs(got / want - 1.0))
+        left = rms([a - b for a, b in zip(heard, expected)]) / rms(expected)
+        self.assertLess(left, 0.02, f"the waveform from {at:.2f} s")
+        return loudness, left
 
 
 # Tests that share one virtual X display, self.display.
