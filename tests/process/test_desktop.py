@@ -165,20 +165,40 @@ class Mutter(Compositor):
         return None
 
 
-# KDE's KWin on a HiDPI laptop: a virtual output of `size` pixels at scale 2, Qt's offscreen
-# platform, in a D-Bus session of its own. The installed binary carries file capabilities that a
-# sandbox refuses to execute; a plain copy runs.
+# KDE's KWin as a Plasma session on a HiDPI laptop runs it: a virtual output of `size` pixels at
+# scale 2, Xwayland, Qt's offscreen platform, in a D-Bus session of its own. The installed binary
+# carries file capabilities that a sandbox refuses to execute; a plain copy runs. KWin starts a
+# program of ours once Xwayland is up, which notes the X display and authority KWin gives it.
 class KWin(Compositor):
 
     def __enter__(self):
         super().__enter__()
         width, height = (int(n) // 2 for n in self.size.split("x"))
         shutil.copy(shutil.which("kwin_wayland"), self.folder / "kwin_wayland")
-        self.start("dbus-run-session", "--", self.folder / "kwin_wayland", "--virtual", "--width",
-                   str(width), "--height", str(height), "--scale", "2", "--socket", "velmora",
-                   ready=lambda: (self.folder / "velmora").exists(), QT_QPA_PLATFORM="offscreen")
-        self.env["WAYLAND_DISPLAY"] = "velmora"
+        (self.folder / "session").write_text(
+            '#!/bin/sh\necho "$DISPLAY $XAUTHORITY" > x11\nexec sleep infinity\n')
+        (self.folder / "session").chmod(0o755)
+        self.start("dbus-run-session", "--", "sh", "-c",
+                   'echo "$DBUS_SESSION_BUS_ADDRESS" > bus && exec "$@"', "kwin",
+                   self.folder / "kwin_wayland", "--virtual", "--width", str(width), "--height",
+                   str(height), "--scale", "2", "--socket", "velmora", "--xwayland",
+                   self.folder / "session", ready=lambda: (self.folder / "x11").exists(),
+                   QT_QPA_PLATFORM="offscreen")
+        display, auth = ((self.folder / "x11").read_text().split() + [""])[:2]
+        self.env.update(WAYLAND_DISPLAY="velmora", DISPLAY=display, XAUTHORITY=auth or None)
         return self
+
+    # Asks KWin to close the window, as its title bar's button does, through a KWin script.
+    def close(self):
+        script = self.folder / "close.js"
+        script.write_text('for (const window of workspace.windowList())\n'
+                          '  if (window.caption === "Velmora") window.closeWindow();\n')
+        for call in (["/Scripting", "org.kde.kwin.Scripting.loadScript", f"string:{script}",
+                      "string:close"], ["/Scripting", "org.kde.kwin.Scripting.start"]):
+            subprocess.run(["dbus-send", "--session", "--print-reply", "--dest=org.kde.KWin", *call],
+                           env=dict(self.base, DBUS_SESSION_BUS_ADDRESS=(
+                               self.folder / "bus").read_text().strip()),
+                           check=True, capture_output=True, timeout=TIMEOUT)
 
 
 # A sound server of its own whose default playback device is a null sink; parec records what it
@@ -327,8 +347,8 @@ DESKTOPS = (
      ("1920x1080", "1920x1080", "1366x768")),
     ("mutter 1280x720 with Xwayland, SIGTERM", "gnome_kde", lambda: Mutter("1280x720"),
      signal.SIGTERM, ("1280x720",) * 3),
-    ("KWin 1366x768 at 200 %, SIGTERM", "gnome_kde", lambda: KWin("1366x768"), signal.SIGTERM,
-     ("1366x768",) * 3),
+    ("KWin 1366x768 at 200 % with Xwayland, closed through it", "gnome_kde",
+     lambda: KWin("1366x768"), KWin.close, ("1366x768",) * 3),
 )
 
 
