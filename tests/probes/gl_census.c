@@ -67,7 +67,8 @@ static struct timespec loadedAt, lastWrite;
 static char* censusPath;
 static char* tempPath;
 static GLsizei firstViewport[2], lastViewport[2], emptyTexture[2], firstEmptyTexture[2];
-static unsigned long long viewports, otherViewports, viewportFrame, emptyTextures, emptyTextureFrame;
+static unsigned long long viewports, otherViewports, viewportFrame, emptyTextures,
+    emptyTextureFrame;
 static bool sizeChanged;  // in the frame being drawn
 static char* framePath;
 static unsigned long long frameAt = 1;
@@ -326,7 +327,8 @@ static void WriteFrame(SDL_Window* window) {
     readPixels(0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE, rgba);  // rows of 4-byte pixels
     fprintf(file, "P6\n%d %d\n255\n", width, height);
     for (int y = height - 1; y >= 0; y--) {  // GL's bottom row first
-      for (int x = 0; x < width; x++) fwrite(rgba + ((size_t)y * (size_t)width + (size_t)x) * 4, 1, 3, file);
+      for (int x = 0; x < width; x++)
+        fwrite(rgba + ((size_t)y * (size_t)width + (size_t)x) * 4, 1, 3, file);
     }
     if (fclose(file) != 0) fprintf(stderr, "gl_census: cannot write %s\n", framePath);
   } else {

@@ -168,7 +168,8 @@ class Mutter(Compositor):
 # KDE's KWin as a Plasma session on a HiDPI laptop runs it: a virtual output of `size` pixels at
 # scale 2, Xwayland, Qt's offscreen platform, in a D-Bus session of its own. The installed binary
 # carries file capabilities that a sandbox refuses to execute; a plain copy runs. KWin starts a
-# program of ours once Xwayland is up, which notes the X display and authority KWin gives it.
+# program of ours once Xwayland is up, which notes the X display and authority KWin gives it and
+# ends (KWin runs on: no --exit-with-session).
 class KWin(Compositor):
 
     def __enter__(self):
@@ -176,7 +177,7 @@ class KWin(Compositor):
         width, height = (int(n) // 2 for n in self.size.split("x"))
         shutil.copy(shutil.which("kwin_wayland"), self.folder / "kwin_wayland")
         (self.folder / "session").write_text(
-            '#!/bin/sh\necho "$DISPLAY $XAUTHORITY" > x11\nexec sleep infinity\n')
+            '#!/bin/sh\necho "$DISPLAY $XAUTHORITY" > x11\n')
         (self.folder / "session").chmod(0o755)
         self.start("dbus-run-session", "--", "sh", "-c",
                    'echo "$DBUS_SESSION_BUS_ADDRESS" > bus && exec "$@"', "kwin",
@@ -363,6 +364,8 @@ class Screens(Desktop):
 
                 def shown(process, path):
                     if hasattr(desktop, "screenshot"):
+                        wait_for(lambda: process.poll() is not None or
+                                 census(path)["viewport"] == settled, "the window kept its size")
                         self.wait_frames(process, path, 2)
                         pictures.append(desktop.screenshot(path.parent))
                     else:  # the shim's read-back
