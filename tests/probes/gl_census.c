@@ -5,17 +5,26 @@
 // gives back counting wrappers for the entry points that create and delete GL objects. Each kind
 // keeps a bitmap of its live names, so deleting name 0, an unknown name or a name twice changes
 // nothing. glDeleteShader counts as a deletion even while the shader is still attached.
-// It also interposes SDL_GL_SwapWindow to count frames and, on the first frame and then at most
-// once a second, replaces the file named by VELMORA_GL_CENSUS_FILE with lines "KEY VALUE":
-// phase (running, or exit when written at process exit), frames, seconds (since load), live,
-// created, deleted (all kinds together) and the live count of each kind. Without that variable
-// it only counts. It also notes the size of the first viewport set and how many viewports of
-// another size followed (first_viewport WxH, other_viewports, viewports), and the size of the
-// last texture level 0 defined without data, which is how the light mask is made
-// (empty_texture WxH). With VELMORA_FIXED_TICKS set (milliseconds), SDL_GetTicks returns that
-// value, which fixes the frame time of every frame while SDL's own clock runs on. Everything
-// runs on the thread that owns the GL context, so there are no locks.
+// It also interposes SDL_GL_SwapWindow to count frames and, on the first frame, on every frame
+// that changed the viewport's or the light mask's size, and otherwise at most once a second,
+// replaces the file named by VELMORA_GL_CENSUS_FILE with lines "KEY VALUE": phase (running, or
+// exit when written at process exit), frames, seconds (since load), live, created, deleted (all
+// kinds together) and the live count of each kind. Without that variable it only counts.
+// Sizes, from the GL calls: the first viewport set (first_viewport WxH), how many viewports of
+// another size followed (other_viewports), the last viewport (viewport WxH) and the frame that
+// set it first (viewport_frame); the last texture level 0 defined without data, which is how the
+// light mask is made and re-specified (empty_texture WxH, first_empty_texture WxH, empty_textures:
+// how many such definitions, empty_texture_frame: the frame of the last one). Frames count from 1;
+// what start-up does counts as the first frame's. video_driver and audio_driver are SDL's.
+// With VELMORA_FIXED_TICKS set (milliseconds), SDL_GetTicks returns that value, which fixes the
+// frame time of every frame while SDL's own clock runs on.
+// With VELMORA_GL_CENSUS_FRAME=PATH, the back buffer of frame VELMORA_GL_CENSUS_FRAME_AT (default
+// 1) is read at the window's pixel size just before it is presented and written to PATH as a
+// binary PPM (P6, top row first): the frame as the program drew it, for desktops that give a
+// test no screenshot.
+// Everything runs on the thread that owns the GL context, so there are no locks.
 #define _GNU_SOURCE
+#include <SDL3/SDL_audio.h>
 #include <SDL3/SDL_timer.h>
 #include <SDL3/SDL_video.h>
 #include <dlfcn.h>
@@ -57,8 +66,12 @@ static unsigned long long frames;
 static struct timespec loadedAt, lastWrite;
 static char* censusPath;
 static char* tempPath;
-static GLsizei firstViewport[2], emptyTexture[2];
-static unsigned long long viewports, otherViewports;
+static GLsizei firstViewport[2], lastViewport[2], emptyTexture[2], firstEmptyTexture[2];
+static unsigned long long viewports, otherViewports, viewportFrame, emptyTextures,
+    emptyTextureFrame;
+static bool sizeChanged;  // in the frame being drawn
+static char* framePath;
+static unsigned long long frameAt = 1;
 static bool ticksFixed;
 static Uint64 fixedTicks;
 
@@ -187,6 +200,12 @@ static void census_glViewport(GLint x, GLint y, GLsizei width, GLsizei height) {
   } else if (width != firstViewport[0] || height != firstViewport[1]) {
     otherViewports++;
   }
+  if (viewports == 1 || width != lastViewport[0] || height != lastViewport[1]) {
+    lastViewport[0] = width;
+    lastViewport[1] = height;
+    viewportFrame = frames + 1;
+    sizeChanged = true;
+  }
   ((void (*)(GLint, GLint, GLsizei, GLsizei))real_glViewport)(x, y, width, height);
 }
 
@@ -195,8 +214,14 @@ static void census_glTexImage2D(GLenum target, GLint level, GLint internalFormat
                                 GLsizei height, GLint border, GLenum format, GLenum type,
                                 const void* pixels) {
   if (level == 0 && !pixels) {
+    if (emptyTextures++ == 0) {
+      firstEmptyTexture[0] = width;
+      firstEmptyTexture[1] = height;
+    }
     emptyTexture[0] = width;
     emptyTexture[1] = height;
+    emptyTextureFrame = frames + 1;
+    sizeChanged = true;
   }
   ((void (*)(GLenum, GLint, GLint, GLsizei, GLsizei, GLint, GLenum, GLenum,
              const void*))real_glTexImage2D)(target, level, internalFormat, width, height, border,
@@ -257,11 +282,59 @@ static void WriteCensus(const char* phase) {
   fprintf(file, "phase %s\nframes %llu\nseconds %.3f\nlive %ld\ncreated %ld\ndeleted %ld\n", phase,
           frames, Seconds(loadedAt, now), live, created, deleted);
   for (int k = 0; k < KIND_COUNT; k++) fprintf(file, "%s %ld\n", kindNames[k], census[k].count);
-  fprintf(file, "viewports %llu\nfirst_viewport %dx%d\nother_viewports %llu\nempty_texture %dx%d\n",
-          viewports, firstViewport[0], firstViewport[1], otherViewports, emptyTexture[0],
-          emptyTexture[1]);
+  fprintf(file, "viewports %llu\nfirst_viewport %dx%d\nother_viewports %llu\n", viewports,
+          firstViewport[0], firstViewport[1], otherViewports);
+  fprintf(file, "viewport %dx%d\nviewport_frame %llu\n", lastViewport[0], lastViewport[1],
+          viewportFrame);
+  fprintf(file, "empty_texture %dx%d\nfirst_empty_texture %dx%d\nempty_textures %llu\n",
+          emptyTexture[0], emptyTexture[1], firstEmptyTexture[0], firstEmptyTexture[1],
+          emptyTextures);
+  fprintf(file, "empty_texture_frame %llu\n", emptyTextureFrame);
+  static const char *video = "none", *audio = "none";  // SDL's names are static: kept for the exit
+  if (SDL_GetCurrentVideoDriver()) video = SDL_GetCurrentVideoDriver();
+  if (SDL_GetCurrentAudioDriver()) audio = SDL_GetCurrentAudioDriver();
+  fprintf(file, "video_driver %s\naudio_driver %s\n", video, audio);
   if (fclose(file) == 0) rename(tempPath, censusPath);
   lastWrite = now;
+}
+
+#define GL_BACK 0x0405
+#define GL_FRAMEBUFFER 0x8D40
+#define GL_RGBA 0x1908
+#define GL_UNSIGNED_BYTE 0x1401
+
+// Writes the default framebuffer's back buffer, at the window's pixel size, to framePath.
+static void WriteFrame(SDL_Window* window) {
+  int width = 0, height = 0;
+  if (!SDL_GetWindowSizeInPixels(window, &width, &height) || width <= 0 || height <= 0) {
+    fprintf(stderr, "gl_census: no window size: %s\n", SDL_GetError());
+    return;
+  }
+  void (*bindFramebuffer)(GLenum, GLuint);
+  void (*readBuffer)(GLenum);
+  void (*readPixels)(GLint, GLint, GLsizei, GLsizei, GLenum, GLenum, void*);
+  const SDL_FunctionPointer functions[3] = {SDL_GL_GetProcAddress("glBindFramebuffer"),
+                                            SDL_GL_GetProcAddress("glReadBuffer"),
+                                            SDL_GL_GetProcAddress("glReadPixels")};
+  memcpy(&bindFramebuffer, &functions[0], sizeof bindFramebuffer);
+  memcpy(&readBuffer, &functions[1], sizeof readBuffer);
+  memcpy(&readPixels, &functions[2], sizeof readPixels);
+  unsigned char* rgba = malloc((size_t)width * (size_t)height * 4);
+  FILE* file = rgba ? fopen(framePath, "wb") : NULL;
+  if (file) {
+    bindFramebuffer(GL_FRAMEBUFFER, 0);
+    readBuffer(GL_BACK);
+    readPixels(0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE, rgba);  // rows of 4-byte pixels
+    fprintf(file, "P6\n%d %d\n255\n", width, height);
+    for (int y = height - 1; y >= 0; y--) {  // GL's bottom row first
+      for (int x = 0; x < width; x++)
+        fwrite(rgba + ((size_t)y * (size_t)width + (size_t)x) * 4, 1, 3, file);
+    }
+    if (fclose(file) != 0) fprintf(stderr, "gl_census: cannot write %s\n", framePath);
+  } else {
+    fprintf(stderr, "gl_census: cannot write %s\n", framePath);
+  }
+  free(rgba);
 }
 
 bool SDL_GL_SwapWindow(SDL_Window* window) {
@@ -270,11 +343,13 @@ bool SDL_GL_SwapWindow(SDL_Window* window) {
     void* symbol = NextSymbol("SDL_GL_SwapWindow");
     memcpy(&real, &symbol, sizeof real);
   }
+  if (framePath && frames + 1 == frameAt) WriteFrame(window);
   const bool swapped = real(window);
   frames++;
   struct timespec now;
   clock_gettime(CLOCK_MONOTONIC, &now);
-  if (frames == 1 || Seconds(lastWrite, now) >= 1.0) WriteCensus("running");
+  if (frames == 1 || sizeChanged || Seconds(lastWrite, now) >= 1.0) WriteCensus("running");
+  sizeChanged = false;
   return swapped;
 }
 
@@ -295,6 +370,12 @@ __attribute__((constructor)) static void LoadCensus(void) {
     ticksFixed = true;
     fixedTicks = strtoull(ticks, NULL, 10);
   }
+  const char* frame = getenv("VELMORA_GL_CENSUS_FRAME");
+  if (frame && *frame) {
+    framePath = strdup(frame);
+    const char* at = getenv("VELMORA_GL_CENSUS_FRAME_AT");
+    if (at && *at) frameAt = strtoull(at, NULL, 10);
+  }
   const char* path = getenv("VELMORA_GL_CENSUS_FILE");
   if (!path || !*path) return;
   const size_t length = strlen(path);
@@ -311,4 +392,5 @@ __attribute__((destructor)) static void UnloadCensus(void) {
   for (int k = 0; k < KIND_COUNT; k++) free(census[k].live);
   free(censusPath);
   free(tempPath);
+  free(framePath);
 }

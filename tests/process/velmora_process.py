@@ -155,7 +155,7 @@ def capture(folder):
 def census(path):
     if path.exists():
         pairs = (line.split() for line in path.read_text().splitlines())
-        return {key: value if re.fullmatch(r"[a-z]+|\d+x\d+", value) else float(value)
+        return {key: value if re.fullmatch(r"[a-z][a-z0-9]*|\d+x\d+", value) else float(value)
                 for key, value in pairs}
 
 
@@ -238,20 +238,26 @@ class VelmoraTest(unittest.TestCase):
 
     # The picture at `size` is velmora-capture's frame at a time (whole ms) from `low` to `high`
     # s within the capture tolerance (0.1 % of the pixels off), a time that moves (1 s or more).
+    # Returns the share of pixels off.
     def assertFrameShown(self, picture, low, high, size):
         with Display(size) as display:
             found = display.tool(CAPTURE, "--size", size, "--match", picture,
                                  f"{max(0, low):.3f}", f"{high:.3f}", timeout=20 * TIMEOUT).split()
         self.assertLessEqual(float(found[1]), 0.001, f"closest frame at {found[0]} s")
         self.assertGreaterEqual(float(found[0]), 1.0, "the frame time does not move")
+        return float(found[1])
 
     # Loudness per 100 ms within 10 %, and what is left after subtracting the expected under 2 %
-    # of it (`at`: where `heard` starts, in seconds).
+    # of it (`at`: where `heard` starts, in seconds). Returns the largest loudness difference and
+    # what is left, as shares.
     def assertSameSound(self, heard, expected, at=0.0):
+        loudness = 0.0
         for tenth, (got, want) in enumerate(zip(levels(heard, 0.1), levels(expected, 0.1))):
             self.assertAlmostEqual(got / want, 1.0, delta=0.1, msg=f"at {at + tenth / 10:.1f} s")
-        self.assertLess(rms([a - b for a, b in zip(heard, expected)]), 0.02 * rms(expected),
-                        f"the waveform from {at:.2f} s")
+            loudness = max(loudness, abs(got / want - 1.0))
+        left = rms([a - b for a, b in zip(heard, expected)]) / rms(expected)
+        self.assertLess(left, 0.02, f"the waveform from {at:.2f} s")
+        return loudness, left
 
 
 # Tests that share one virtual X display, self.display.
