@@ -15,9 +15,12 @@ constexpr int windowWidth = 1920;
 constexpr int windowHeight = 1080;
 #ifdef __EMSCRIPTEN__
 // In the browser the window is the page's canvas, which the page sizes (web/index.html); its
-// pixels are device pixels. A fullscreen window there would take the whole screen at the first
-// click and change its drawing size with every resize of the page.
-constexpr SDL_WindowFlags windowFlags = SDL_WINDOW_OPENGL | SDL_WINDOW_HIGH_PIXEL_DENSITY;
+// pixels are device pixels. Resizable, SDL gives the canvas its CSS size times the device pixel
+// ratio as its drawing size at each resize of the page (a change of zoom or a rotation is one
+// too), and the frame reads that size, so the light mask follows it. A fullscreen window there
+// would take the whole screen at the first click.
+constexpr SDL_WindowFlags windowFlags =
+    SDL_WINDOW_OPENGL | SDL_WINDOW_HIGH_PIXEL_DENSITY | SDL_WINDOW_RESIZABLE;
 #else
 constexpr SDL_WindowFlags windowFlags = SDL_WINDOW_FULLSCREEN | SDL_WINDOW_OPENGL;
 #endif
