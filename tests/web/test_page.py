@@ -24,7 +24,7 @@ ASSETS = Path(__file__).parents[2] / "assets"
 # that SDL creates at start-up, before any gesture, "interrupted" for good (resume() at the
 # gesture leaves it so, while a context created after the gesture runs), so the music stays
 # silent there; the test holds the engine to that until the web build opens its audio later.
-ENGINES = {"chromium": (Chromium, "ANGLE*SwiftShader*", "running"),
+ENGINES = {"chromium": (Chromium, "WebKit WebGL", "running"),
            "firefox": (Firefox, "llvmpipe*", "running"),
            "webkit": (WebKit, None, "interrupted")}
 
