@@ -5,10 +5,10 @@
 // the GPU), with `skip` the draws left out (the loop's own pace, with no work queued that a
 // software renderer falls behind on); with `grab`, the next frame's pixels as the program drew
 // them, read back at its end (rows from the bottom up, RGBA, base64) with their size; the size
-// of the light mask, whose storage is the one texture specified without data; the frame count
-// at the last resize of the page; a request for fullscreen, which the page never makes (it
-// would take the screen and change the drawing size), as a console error; and the audio
-// context, the number of its output callbacks and the peak level they reached.
+// of the light mask, whose storage is the one texture specified without data; a request for
+// fullscreen, which the page never makes (it would take the screen and change the drawing
+// size), as a console error; and the audio context, the number of its output callbacks and the
+// peak level they reached.
 // In a block, so that none of its names is the page's.
 {
 const probe = window.velmoraProbe = { draws: 0, frames: [], audioCalls: 0, audioPeak: 0 };
@@ -39,7 +39,6 @@ gl.texImage2D = function (...args) {
   if (args.length === 9 && args[8] === null) probe.mask = [args[3], args[4]];
   return texImage2D.apply(this, args);
 };
-addEventListener('resize', () => { probe.resizedAt = probe.frames.length; });
 Element.prototype.requestFullscreen = async () => console.error('The page asks for fullscreen');
 const createScriptProcessor = AudioContext.prototype.createScriptProcessor;
 AudioContext.prototype.createScriptProcessor = function (...args) {
