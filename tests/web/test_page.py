@@ -1,6 +1,6 @@
 # The web build, served locally, in each browser engine of ENGINES against the native
 # velmora-capture: console, drawing size and pacing, the music's start, the frame, a missing
-# asset, and the canvas and the light mask following a resize of the page.
+# asset, and the canvas and the light mask following a resize and a change of zoom.
 
 import base64
 import os
@@ -32,8 +32,9 @@ ENGINES = {"chromium": (Chromium, "WebKit WebGL", True),
 # edges that pass within a hair of a pixel centre cover it in one and not the other (whole rows
 # of gap pixels), and the 4 x 4 dither turns tiny differences in the shafts into whole pixels on
 # or off. Measured between the two renderers: at most 28 levels, and under 1 % of the values
-# beyond 16; the capture 0.1 s later is 105 levels and 7 % off, and the frame at 6.5 s with the
-# height map is 119 levels and 71 % off the one without it.
+# beyond 16 (a quarter to half of the pixels differ); the capture 0.1 s later is 105 levels and
+# 7 % off, and the frame at 6.5 s with the height map is 119 levels and 71 % off the one without
+# it. Firefox and WebKitGTK, on llvmpipe, draw the capture's frame to the pixel.
 BLOCK_LIMIT, BLOCK_FAR, FAR_SHARE = 48, 16, 0.04
 BOX = ("[canvas.width, canvas.height, canvas.clientWidth, canvas.clientHeight, "
        "...velmoraProbe.mask]")
