@@ -9,6 +9,7 @@ import subprocess
 import tempfile
 import time
 import unittest
+from collections import namedtuple
 from fnmatch import fnmatchcase
 from pathlib import Path
 
@@ -17,25 +18,28 @@ from browser import SITE, Chromium, Firefox, Site, WebKit
 CAPTURE = Path(os.environ.get("VELMORA_CAPTURE", "build/release/tools/velmora-capture")).resolve()
 ASSETS = Path(__file__).parents[2] / "assets"
 
-# Each engine, its driver (browser.py), the start of its "Renderer: " line and whether the
-# test can change its device pixel ratio once it runs. WebKitGTK's driver gives no console:
-# there the two lines and the errors go unchecked; its ratio is GTK's window scale, fixed when
-# it starts. The test says so for each. WebKit names every renderer "Apple GPU" to the page, as
-# Safari does.
-ENGINES = {"chromium": (Chromium, "WebKit WebGL", True),
-           "firefox": (Firefox, "llvmpipe*", True),
-           "webkit": (WebKit, None, False)}
-
+# Each engine: its driver (browser.py); the start of its "Renderer: " line; whether the test can
+# change its device pixel ratio once it runs; and how far its frame may be from the capture's.
+# WebKitGTK's driver gives no console: there the two lines and the errors go unchecked; its
+# ratio is GTK's window scale, fixed when it starts. The test says so for each. WebKit names
+# every renderer "Apple GPU" to the page, as Safari does.
+#
 # The frames are the program's, read back at the end of each (the probe), compared as the means
 # of 8 x 8 blocks (two dither cells), so that a flipped pixel moves its block by 4 levels at
-# most. SwiftShader and llvmpipe follow the same rules but not the same float rounding: tile
-# edges that pass within a hair of a pixel centre cover it in one and not the other (whole rows
-# of gap pixels), and the 4 x 4 dither turns tiny differences in the shafts into whole pixels on
-# or off. Measured between the two renderers: at most 28 levels, and under 1 % of the values
-# beyond 16 (a quarter to half of the pixels differ); the capture 0.1 s later is 105 levels and
-# 7 % off, and the frame at 6.5 s with the height map is 119 levels and 71 % off the one without
-# it. Firefox and WebKitGTK, on llvmpipe, draw the capture's frame to the pixel.
-BLOCK_LIMIT, BLOCK_FAR, FAR_SHARE = 48, 16, 0.04
+# most: at most `limit` levels apart, and at most a share `far` of them more than 16. Firefox
+# and WebKitGTK, on llvmpipe like the capture, draw its frame to the pixel; a block may still
+# differ by two pixels. SwiftShader and llvmpipe follow the same rules but not the same float
+# rounding: tile edges that pass within a hair of a pixel centre cover it in one and not the
+# other (whole rows of gap pixels), and the 4 x 4 dither turns tiny differences in the shafts
+# into whole pixels on or off. Measured between the two renderers: at most 28 levels, and under
+# 1 % of the values beyond 16 (a quarter to half of the pixels differ); the capture 0.1 s later
+# is 105 levels and 7 % off, and the frame at 6.5 s with the height map is 119 levels and 71 %
+# off the one without it.
+Engine = namedtuple("Engine", "driver renderer zooms limit far")
+ENGINES = {"chromium": Engine(Chromium, "WebKit WebGL", True, 48, 0.04),
+           "firefox": Engine(Firefox, "llvmpipe*", True, 8, 0),
+           "webkit": Engine(WebKit, None, False, 8, 0)}
+BLOCK_FAR = 16
 BOX = ("[canvas.width, canvas.height, canvas.clientWidth, canvas.clientHeight, "
        "...velmoraProbe.mask]")
 HINT = ("document.getElementById('sound-hint')"
@@ -73,12 +77,12 @@ def capture(test, size, seconds, missing):  # velmora-capture's frame, the asset
 
 class WebPage(unittest.TestCase):
     def check(self, engine):
-        Engine, renderer, zooms = ENGINES[engine]
+        driver, renderer, zooms, limit, share = ENGINES[engine]
         for css, scale, gesture, seconds, missing, errors, other, resized, zoom in CASES:
             size = (css[0] * scale, css[1] * scale)
             started = time.monotonic()
             with (self.subTest(engine=engine, scale=scale, missing=missing),
-                  Site(copy(self, SITE, missing), clock=0, skip=True) as site, Engine() as page):
+                  Site(copy(self, SITE, missing), clock=0, skip=True) as site, driver() as page):
                 # At most 60 frames a second (the clock stands, so each frame waits a whole
                 # 1/60 s): SDL_DelayNS sleeps whole milliseconds in the browser, so a frame can
                 # end up to 1 ms short. The draws are left out until the frame is compared: a
@@ -109,7 +113,7 @@ class WebPage(unittest.TestCase):
                     reference = capture(self, size, at, leftOut)
                     differences = [abs(a - b) for a, b in zip(shot, blocks(reference, "png:-"))]
                     far = sum(d > BLOCK_FAR for d in differences) / len(differences)
-                    self.assertEqual(max(differences) <= BLOCK_LIMIT and far <= FAR_SHARE, same,
+                    self.assertEqual(max(differences) <= limit and far <= share, same,
                                      f"off by up to {max(differences)}, {far:.1%} over {BLOCK_FAR}")
                     if same:  # the measure, for the record: the share of pixels that differ
                         ours, theirs = (pixels_of(picture, *convert) for picture, convert in (
