@@ -1,9 +1,10 @@
 #include "app/platform.h"
 
-#include <cmath>
 #include <cstdio>
 #ifdef __EMSCRIPTEN__
 #include <emscripten/html5.h>
+
+#include <cmath>
 #endif
 
 #include "render/gl_api.h"
