@@ -1,5 +1,6 @@
 #include "app/main_loop.h"
 
+#include "app/platform.h"
 #include "render/frame.h"
 
 Uint64 FrameDelayNs(Uint64 elapsedNs) {
@@ -23,6 +24,9 @@ void RunMainLoop(SDL_Window* window, FrameHook afterFrame) {
     const Uint64 frameStart = SDL_GetTicksNS();
     running = DrainEvents();
 
+#ifdef __EMSCRIPTEN__
+    FollowPage(window);
+#endif
     int width = 0, height = 0;
     SDL_GetWindowSizeInPixels(window, &width, &height);
     const float time = static_cast<float>(SDL_GetTicks()) / 1000.0f;

@@ -1,32 +1,50 @@
-# Headless Chromium driven by Selenium (through chromedriver, with the DevTools commands that
-# WebDriver lacks), and a static web server. WebGL 2 comes from SwiftShader, Chromium's renderer
-# on the CPU.
+# The three browser engines, each driven through the same few calls (Page), and a static web
+# server that puts the probe (probe.js) at the top of the page it serves. Chromium runs headless,
+# with WebGL 2 from SwiftShader (its renderer on the CPU); Firefox and WebKitGTK run in a real
+# window on the X display, with WebGL 2 from Mesa's llvmpipe.
 
 import json
 import os
 import re
+import subprocess
+import tempfile
 import threading
+import time
 from functools import partial
 from http.server import SimpleHTTPRequestHandler, ThreadingHTTPServer
 from pathlib import Path
 
-from selenium.common.exceptions import TimeoutException
-from selenium.webdriver import Chrome, ChromeOptions, ChromeService
-from selenium.webdriver.support.wait import WebDriverWait
+from selenium.webdriver import (Chrome, ChromeOptions, ChromeService, WebKitGTK, WebKitGTKOptions,
+                                WebKitGTKService)
+from selenium.webdriver.common.action_chains import ActionChains
 
-SITE = Path(os.environ.get("VELMORA_WEB_SITE", Path(__file__).parents[2] / "build/web/site"))
-# chromedriver gives each session a profile of its own; audio waits for a user gesture, as in a
-# browser with its default settings.
-FLAGS = ["--headless=new", "--no-sandbox", "--use-angle=swiftshader",
-         "--enable-unsafe-swiftshader", "--mute-audio", "--autoplay-policy=user-gesture-required"]
+SITE = Path(os.environ.get("VELMORA_WEB_SITE", "build/release/tests/web/site"))
 TIMEOUT = float(os.environ.get("VELMORA_WEB_TIMEOUT", "120"))
 PROBE = (Path(__file__).parent / "probe.js").read_text()  # the page's clock, frames and audio
+CACHE = Path(os.environ.get("VELMORA_CACHE", Path.home() / ".cache/velmora"))
+PUPPETEER = CACHE / f"npm-puppeteer-core-{os.environ.get('VELMORA_PUPPETEER_VERSION', '')}"
 
 
 class Site(ThreadingHTTPServer):
-    # `folder` served on a free local port, at .url, for a with-block.
-    def __init__(self, folder):
-        super().__init__(("127.0.0.1", 0), partial(SimpleHTTPRequestHandler, directory=folder))
+    # `folder` served on a free local port, at .url, for a with-block; its index.html starts with
+    # the probe and its `settings` (probe.js).
+    def __init__(self, folder, **settings):
+        probe = f"<script>\n{PROBE}\nObject.assign(velmoraProbe, {json.dumps(settings)});\n</script>"
+        page = (Path(folder) / "index.html").read_text().replace("<head>", "<head>\n" + probe, 1)
+
+        class Handler(SimpleHTTPRequestHandler):
+            def do_GET(self):
+                if self.path.split("?")[0] not in ("/", "/index.html"):
+                    return super().do_GET()
+                self.send_response(200)
+                self.send_header("Content-Type", "text/html")
+                self.end_headers()
+                self.wfile.write(page.encode())
+
+            def log_message(self, *args):
+                pass
+
+        super().__init__(("127.0.0.1", 0), partial(Handler, directory=folder))
         self.url = f"http://127.0.0.1:{self.server_port}/"
         threading.Thread(target=self.serve_forever, daemon=True).start()
 
@@ -35,44 +53,186 @@ class Site(ThreadingHTTPServer):
         super().__exit__(*exc)
 
 
-class Browser(Chrome):
-    # One headless Chromium for a with-block, showing one page (`load`) in its tab. The driver is
-    # named, so that Selenium never looks for one to download.
+class PulseAudio:
+    # A PulseAudio server of its own, whose one sink, the default playback device, is a null
+    # sink: without a sound server Firefox and WebKitGTK keep every audio context from running.
+    # env names it to the browser.
+    def __init__(self):
+        self.folder = tempfile.TemporaryDirectory(prefix="velmora-")
+        self.env = dict(os.environ, PULSE_SERVER=f"unix:{self.folder.name}/native")
+        self.server = subprocess.Popen(
+            ["pulseaudio", "--daemonize=no", "-n", "--exit-idle-time=-1",
+             f"--load=module-native-protocol-unix socket={self.folder.name}/native "
+             "auth-anonymous=1", "--load=module-null-sink sink_name=velmora"],
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+            env=dict(self.env, HOME=self.folder.name, XDG_RUNTIME_DIR=self.folder.name))
+        end = time.monotonic() + 10
+        while subprocess.run(["pactl", "info"], env=self.env, capture_output=True).returncode:
+            if time.monotonic() > end or self.server.poll() is not None:
+                self.close()
+                raise AssertionError("PulseAudio did not start")
+            time.sleep(0.05)
+
+    def close(self):
+        self.server.terminate()
+        self.server.wait()
+        self.folder.cleanup()
+
+
+class Page:
+    # One browser for a with-block, showing one page. Each engine gives: open (the page at
+    # width x height CSS pixels and `scale` device pixels each), resize, evaluate (the value of
+    # the script's last statement), click and key (the user's gestures), console ((level, text)
+    # of each message since the last call, level one of error, warning, info, debug; None where
+    # the engine's driver does not give the console) and close.
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+    def wait_for(self, script, timeout=TIMEOUT):  # until the script's value is truthy; that value
+        end = time.monotonic() + timeout
+        while not (value := self.evaluate(script)):
+            if time.monotonic() > end:
+                raise AssertionError(f"timed out waiting for {script}; {self.console()}")
+            time.sleep(0.1)
+        return value
+
+
+class Selenium(Page):  # what the engines driven by Selenium share
+    def evaluate(self, script):
+        return self.driver.execute_script("return eval(arguments[0])", script)
+
+    def click(self, x, y):
+        ActionChains(self.driver).move_by_offset(x, y).click().perform()
+
+    def key(self, key):
+        ActionChains(self.driver).send_keys(key).perform()
+
+    def close(self):
+        if self.driver:
+            self.driver.quit()
+
+
+class Chromium(Selenium):
+    # Headless, driven by Selenium through chromedriver, with the DevTools commands that
+    # WebDriver lacks. chromedriver gives each session a profile of its own; audio waits for a
+    # user gesture, as in a browser with its default settings. The driver is named, so that
+    # Selenium never looks for one to download.
+    FLAGS = ["--headless=new", "--no-sandbox", "--use-angle=swiftshader",
+             "--enable-unsafe-swiftshader", "--mute-audio",
+             "--autoplay-policy=user-gesture-required"]
+    LEVELS = {"SEVERE": "error", "WARNING": "warning", "INFO": "info", "DEBUG": "debug"}
+
     def __init__(self):
         options = ChromeOptions()
         options.binary_location = os.environ.get("VELMORA_CHROMIUM", "/usr/bin/chromium")
-        for flag in FLAGS:
+        for flag in self.FLAGS:
             options.add_argument(flag)
         options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
-        super().__init__(options, ChromeService("/usr/bin/chromedriver"))
+        self.driver = Chrome(options, ChromeService("/usr/bin/chromedriver"))
 
-    # The page at `url`, at width x height CSS pixels and `scale` device pixels per CSS pixel,
-    # with the probe and its `settings` (probe.js): `clock` stops the page's clock at that many
-    # milliseconds from the start; `finish` makes each frame wait until it is drawn, so that the
-    # software renderer never falls behind; `skip` leaves the draws out. Once a browser: the
-    # probe would stay for a later page.
-    def load(self, url, width, height, scale=1, **settings):
+    def open(self, url, width, height, scale):
         self.resize(width, height, scale)
-        self.execute_cdp_cmd("Page.addScriptToEvaluateOnNewDocument", {
-            "source": f"{PROBE}\nObject.assign(velmoraProbe, {json.dumps(settings)});"})
-        self.get(url)
+        self.driver.get(url)
 
-    def resize(self, width, height, scale=1):
-        self.execute_cdp_cmd("Emulation.setDeviceMetricsOverride", dict(
+    def resize(self, width, height, scale):
+        self.driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride", dict(
             width=width, height=height, deviceScaleFactor=scale, mobile=False))
 
-    def evaluate(self, script):  # the value of the script's last statement
-        return self.execute_script("return eval(arguments[0])", script)
-
-    def wait_for(self, script, timeout=TIMEOUT):  # until the script's value is truthy; that value
-        try:
-            return WebDriverWait(self, timeout, 0.1).until(lambda _: self.evaluate(script))
-        except TimeoutException:
-            raise AssertionError(f"timed out waiting for {script}; {self.console()}") from None
-
-    # Each console message, uncaught exception and browser log entry since the last call, as
-    # (level: SEVERE, WARNING, INFO for console.log and console.info, DEBUG; text), the text
-    # without chromedriver's "SOURCE LINE:COLUMN " or "SOURCE - " and the quotes around strings.
+    # The text without chromedriver's "SOURCE LINE:COLUMN " or "SOURCE - " and the quotes
+    # around strings.
     def console(self):
-        return [(e["level"], re.sub(r'^\S+ [\d:-]+ "?(.*?)"?$', r"\1", e["message"], flags=re.S))
-                for e in self.get_log("browser")]
+        return [(self.LEVELS[e["level"]], re.sub(r'^\S+ [\d:-]+ "?(.*?)"?$', r"\1", e["message"],
+                                                 flags=re.S))
+                for e in self.driver.get_log("browser")]
+
+
+class WebKit(Selenium):
+    # WebKitGTK's MiniBrowser in a window, driven by Selenium through WebKitWebDriver. Its
+    # device pixel ratio is GTK's window scale (GDK_SCALE), fixed when it starts, so the browser
+    # is started by open. WebKitWebDriver has no command that reads the console.
+    BROWSER = "/usr/lib/x86_64-linux-gnu/webkit2gtk-4.1/MiniBrowser"
+
+    def __init__(self):
+        self.driver, self.sound = None, PulseAudio()
+
+    def open(self, url, width, height, scale):
+        options = WebKitGTKOptions()
+        options.binary_location = os.environ.get("VELMORA_MINIBROWSER", self.BROWSER)
+        options.add_argument("--automation")
+        service = WebKitGTKService("/usr/bin/WebKitWebDriver",
+                                   env=dict(self.sound.env, GDK_SCALE=str(scale)))
+        self.driver = WebKitGTK(options=options, service=service)
+        self.driver.get("about:blank")
+        self.resize(width, height, scale)
+        self.driver.get(url)
+
+    # The window's size less what its toolbar and borders take, in two steps: the first shows
+    # how much that is.
+    def resize(self, width, height, scale):
+        self.driver.set_window_size(width, height)
+        for _ in range(50):
+            inner = self.evaluate("[innerWidth, innerHeight]")
+            if inner != [width, height]:
+                break
+            time.sleep(0.05)
+        outer = self.driver.get_window_size()
+        self.driver.set_window_size(outer["width"] + width - inner[0],
+                                    outer["height"] + height - inner[1])
+
+    def console(self):
+        return None
+
+    def close(self):
+        super().close()
+        self.sound.close()
+
+
+class Firefox(Page):
+    # Firefox ESR in a window, driven over WebDriver BiDi by puppeteer-core (firefox.cjs, a node
+    # process that takes one request a line); puppeteer-core is installed into the cache folder
+    # by the tests' set-up (install-puppeteer.sh).
+    def __init__(self):
+        self.sound = PulseAudio()
+        self.node = subprocess.Popen(
+            ["node", Path(__file__).parent / "firefox.cjs"], stdin=subprocess.PIPE,
+            stdout=subprocess.PIPE, text=True,
+            env=dict(self.sound.env, NODE_PATH=str(PUPPETEER / "node_modules")))
+
+    def call(self, *request):
+        self.node.stdin.write(json.dumps(request) + "\n")
+        self.node.stdin.flush()
+        answer = json.loads(self.node.stdout.readline() or '{"error": "node ended"}')
+        if "error" in answer:
+            raise AssertionError(f"Firefox: {request[0]}: {answer['error']}")
+        return answer["value"]
+
+    def open(self, url, width, height, scale):
+        self.call("load", url, width, height, scale)
+
+    def resize(self, width, height, scale):
+        self.call("resize", width, height, scale)
+
+    def evaluate(self, script):
+        return self.call("evaluate", script)
+
+    def click(self, x, y):
+        self.call("click", x, y)
+
+    def key(self, key):
+        self.call("key", key)
+
+    def console(self):
+        return [tuple(message) for message in self.call("console")]
+
+    def close(self):
+        self.node.stdin.close()
+        self.node.stdout.close()
+        try:
+            self.node.wait(30)
+        except subprocess.TimeoutExpired:
+            self.node.kill()
+            self.node.wait()
+        self.sound.close()
