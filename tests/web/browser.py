@@ -170,17 +170,16 @@ class WebKit(Selenium):
         self.driver.get(url)
 
     # The window's size less what its toolbar and borders take, in two steps: the first shows
-    # how much that is.
+    # how much that is, once the window has taken the size asked (on a loaded machine later).
     def resize(self, width, height, scale):
         self.driver.set_window_size(width, height)
-        for _ in range(50):
+        for _ in range(200):
+            outer = self.driver.get_window_size()
             inner = self.evaluate("[innerWidth, innerHeight]")
-            if inner != [width, height]:
+            if (outer["width"], outer["height"]) == (width, height) and inner[1] < height:
                 break
             time.sleep(0.05)
-        outer = self.driver.get_window_size()
-        self.driver.set_window_size(outer["width"] + width - inner[0],
-                                    outer["height"] + height - inner[1])
+        self.driver.set_window_size(2 * width - inner[0], 2 * height - inner[1])
 
     def console(self):
         return None
