@@ -26,6 +26,8 @@ SILENCE = re.compile(rb"\0{128,}")  # 32 or more stereo frames of 16-bit zeros
 KEPT = {"buffers": 3, "vertex_arrays": 3, "textures": 2, "framebuffers": 1, "renderbuffers": 0,
         "samplers": 0, "queries": 0, "programs": 4, "shaders": 0}
 WITH_CONTEXT = {"buffers": 1, "vertex_arrays": 1, "textures": 1}
+# GL errors after any pass of any frame, and the debug output's high and medium messages.
+GL_TROUBLE = ("gl_errors", "gl_debug_high", "gl_debug_medium")
 
 
 # weston with its headless backend and desktop shell: one 2560x1440 output drawn by its software
@@ -113,6 +115,7 @@ class Desktop(VelmoraTest):
         self.assertEqual({kind: running[0][kind] for kind in KEPT}, KEPT)
         self.assertEqual((left["phase"], left["created"]), ("exit", running[0]["created"]))
         self.assertTrue(all(left[kind] <= WITH_CONTEXT.get(kind, 0) for kind in KEPT), left)
+        self.assertEqual([left[key] for key in GL_TROUBLE], [0] * len(GL_TROUBLE), left)
         return left
 
     # Waits until `count` more frames have been presented.
