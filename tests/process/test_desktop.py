@@ -8,7 +8,9 @@ import re
 import signal
 import subprocess
 import tempfile
+import time
 import unittest
+from fnmatch import fnmatchcase
 from pathlib import Path
 
 from velmora_process import (ASSETS, RATE, SHIM, TIMEOUT, Display, VelmoraTest, background,
@@ -42,8 +44,10 @@ class Weston(contextlib.ExitStack):
         folder = self.enter_context(tempfile.TemporaryDirectory(prefix="velmora-weston-"))
         self.env = {"XDG_RUNTIME_DIR": folder, "WAYLAND_DISPLAY": "velmora",
                     "SDL_VIDEO_DRIVER": "wayland"}
-        self.enter_context(background(
-            "weston", "--backend=headless", "--renderer=pixman", "--width=2560", "--height=1440",
+        width, height = self.size.split("x")
+        self.server = self.enter_context(background(
+            "weston", "--backend=headless", "--renderer=pixman", f"--width={width}",
+            f"--height={height}",
             "--fake-seat", "--debug", "--no-config", "--socket=velmora",
             env=dict(os.environ, **self.env)))
         wait_for(lambda: Path(folder, "velmora").exists(), "weston did not start")
@@ -174,6 +178,46 @@ class Sound(Desktop):
             position = at + end - first
         self.assertGreater(heard, 3 * RATE, "less than three seconds of the music")
         self.assertGreater(heard, 0.8 * position, "more than a fifth of the music left out")
+
+
+# The display server killed during a run, as a crash would end it: the demo ends within
+# SERVER_GONE_S with one line on standard error (under X11 Xlib's, which ends the process) and
+# status 1, never hanging and never dumping core; the music ends with it. Small screens, so that
+# the frame being drawn when the server dies is soon done: only then does the demo find out.
+class SmallWeston(Weston):
+    size = "640x360"
+
+
+SERVER_GONE_S = 2.0
+SERVERS = {  # name: (the desktop, the line on standard error)
+    "Xvfb": (lambda: Display("640x360", manager=True),  # fullscreen at its size
+             "X connection to :* broken (explicit kill or server shutdown)."),
+    "weston": (SmallWeston, "Lost the display: the Wayland connection failed (*)"),
+}
+# SDL's own line, when it notices the closed Wayland connection first.
+SDL_WAYLAND_CLOSED = "Wayland display connection closed by server (fatal)"
+
+
+class ServerGone(Desktop):
+    def test_the_demo_ends_at_once_with_one_line_when_the_display_server_is_killed(self):
+        for name, (server, line) in SERVERS.items():
+            with self.subTest(name), server() as desktop:
+                folder, killed = workdir(self), []
+                path = folder / "census.txt"
+
+                def kill(process):
+                    self.wait_frames(process, path, 2)
+                    desktop.server.kill()
+                    killed.append(time.monotonic())
+                result = run(folder, desktop, kill, stop=None,
+                             env=dict(LD_PRELOAD=str(SHIM), VELMORA_GL_CENSUS_FILE=str(path)))
+                seconds = time.monotonic() - killed[0]
+                stderr = [text for text in result.stderr if not any(
+                    notice in text for notice in (*NOTICES, SDL_WAYLAND_CLOSED))]
+                self.assertEqual(result.status, 1, result.stderr)
+                self.assertEqual(len(stderr), 1, result.stderr)
+                self.assertTrue(fnmatchcase(stderr[0], line), stderr)
+                self.assertLess(seconds, SERVER_GONE_S)
 
 
 if __name__ == "__main__":

@@ -68,9 +68,9 @@ class Display(contextlib.ExitStack):
     def __enter__(self):
         super().__enter__()
         read_end, write_end = os.pipe()
-        self.enter_context(background("Xvfb", "-displayfd", str(write_end), "-screen", "0",
-                                      f"{self.size}x24", "-nolisten", "tcp", "-noreset",
-                                      pass_fds=(write_end,)))
+        self.server = self.enter_context(background(
+            "Xvfb", "-displayfd", str(write_end), "-screen", "0", f"{self.size}x24", "-nolisten",
+            "tcp", "-noreset", pass_fds=(write_end,)))
         os.close(write_end)
         with os.fdopen(read_end) as reader:
             self.name = ":" + reader.readline().strip()
