@@ -70,13 +70,17 @@ def main():
                                 env=environment).returncode
     text = (workdir / "fuzz.log").read_text(errors="replace")
 
-    # The last progress line: "#N DONE cov: C ft: F ... exec/s: E", or in fork mode (-fork=1,
-    # which goes on past a finding) "#N: cov: C ft: F corp: K exec/s: E oom/timeout/crash: ...".
-    progress = re.findall(r"^#(\d+):?\s+(?:\w+\s+)?cov: (\d+) ft: (\d+).*?exec/s:? (\d+)", text,
-                          re.M)
-    executions, cov, ft, rate = progress[-1] if progress else ("?",) * 4
+    # The last progress line: "#N DONE cov: C ft: F ...", or in fork mode (-fork=1, which goes on
+    # past a finding) "#N: cov: C ft: F corp: K exec/s: E oom/timeout/crash: ...". Executions a
+    # second are the whole run's: N over the time it took.
+    progress = re.findall(r"^#(\d+):?\s+(?:\w+\s+)?cov: (\d+) ft: (\d+)", text, re.M)
+    executions, cov, ft = progress[-1] if progress else ("0", "?", "?")
+    took = re.findall(r"^(?:INFO: exiting: \d+ time: (\d+)s|Done \d+ runs in (\d+) second)", text,
+                      re.M)
+    took = [int(a or b) for a, b in took] or [int(seconds)]
+    rate = int(executions) / max(1, int(took[-1]))
     found = sorted(path.name for path in findings.iterdir())
-    print(f"fuzz {target}: {executions} executions in {seconds} s, {rate} a second, cov {cov} "
+    print(f"fuzz {target}: {executions} executions in {took[-1]} s, {rate:.1f} a second, cov {cov} "
           f"ft {ft}, corpus {len(list(corpus.iterdir()))} new inputs, findings {len(found)} {found}")
     if status:
         print(text[-6000:])
