@@ -1,6 +1,5 @@
 #include "app/platform.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
