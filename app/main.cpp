@@ -22,10 +22,10 @@ int main(int, char**) {
   PlayMusic(mixer);
   PrepareFirstFrame();
 
-  RunMainLoop(window);
+  const bool presented = RunMainLoop(window);
 
   DeleteScene();
   ReleaseMusic();
   StopPlatform();
-  return 0;
+  return presented ? 0 : 1;
 }

@@ -1,5 +1,7 @@
 #include "app/main_loop.h"
 
+#include <cstdio>
+
 #include "app/platform.h"
 #include "render/frame.h"
 
@@ -18,10 +20,21 @@ bool DrainEvents() {
   return keepRunning;
 }
 
-void RunMainLoop(SDL_Window* window, FrameHook afterFrame) {
+namespace {
+
+bool ReportLostDisplay() {
+  std::fprintf(stderr, "Lost the display: %s\n", SDL_GetError());
+  return false;
+}
+
+}  // namespace
+
+bool RunMainLoop(SDL_Window* window, FrameHook afterFrame) {
   bool running = true;
   while (running) {
     const Uint64 frameStart = SDL_GetTicksNS();
+    // Checked before SDL pumps events on a connection that is gone (see DisplayConnected).
+    if (!DisplayConnected()) return ReportLostDisplay();
     running = DrainEvents();
 
 #ifdef __EMSCRIPTEN__
@@ -31,10 +44,16 @@ void RunMainLoop(SDL_Window* window, FrameHook afterFrame) {
     SDL_GetWindowSizeInPixels(window, &width, &height);
     const float time = static_cast<float>(SDL_GetTicks()) / 1000.0f;
     RenderFrame(width, height, time);
-    SDL_GL_SwapWindow(window);
+    // Fails once the display server is gone (under Wayland: the compositor's socket closed).
+    if (!SDL_GL_SwapWindow(window)) {
+      std::fprintf(stderr, "SDL_GL_SwapWindow failed: %s\n", SDL_GetError());
+      return false;
+    }
 
     const Uint64 delay = FrameDelayNs(SDL_GetTicksNS() - frameStart);
     if (delay > 0) SDL_DelayNS(delay);
     if (afterFrame && !afterFrame()) running = false;
   }
+  // SDL sends a quit request itself when it finds the Wayland connection closed.
+  return DisplayConnected() || ReportLostDisplay();
 }

@@ -18,5 +18,6 @@ bool DrainEvents();
 using FrameHook = bool (*)();
 
 // Runs frames on `window` until a quit request; the frame that sees the request is still drawn,
-// presented and paced.
-void RunMainLoop(SDL_Window* window, FrameHook afterFrame = nullptr);
+// presented and paced. Returns false, after reporting it with SDL's reason, when a frame cannot
+// be presented (the display server has gone away): the loop ends there.
+bool RunMainLoop(SDL_Window* window, FrameHook afterFrame = nullptr);

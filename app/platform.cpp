@@ -1,6 +1,7 @@
 #include "app/platform.h"
 
 #include <cstdio>
+#include <cstring>
 #ifdef __EMSCRIPTEN__
 #include <emscripten/html5.h>
 
@@ -32,6 +33,11 @@ constexpr SDL_WindowFlags windowFlags = SDL_WINDOW_FULLSCREEN | SDL_WINDOW_OPENG
 bool mixerLibraryReady = false;
 bool sdlReady = false;
 
+// Under Wayland: libwayland-client's wl_display_get_error, and the window's display.
+SDL_SharedObject* waylandClient = nullptr;
+int (*displayError)(void* display) = nullptr;
+void* waylandDisplay = nullptr;
+
 bool ReportSdlFailure(const char* message) {
   std::fprintf(stderr, "%s%s\n", message, SDL_GetError());
   StopPlatform();
@@ -41,6 +47,18 @@ bool ReportSdlFailure(const char* message) {
 const char* GlString(GLenum name) {
   const GLubyte* text = glGetString(name);
   return text ? reinterpret_cast<const char*>(text) : "";
+}
+
+// Notes the window's Wayland display and looks up libwayland-client's wl_display_get_error, which
+// SDL does not offer: DisplayConnected asks it. Without the library the check is skipped.
+void WatchWaylandDisplay() {
+  waylandDisplay = SDL_GetPointerProperty(SDL_GetWindowProperties(window),
+                                          SDL_PROP_WINDOW_WAYLAND_DISPLAY_POINTER, nullptr);
+  waylandClient = SDL_LoadObject("libwayland-client.so.0");
+  if (waylandClient) {
+    displayError =
+        reinterpret_cast<int (*)(void*)>(SDL_LoadFunction(waylandClient, "wl_display_get_error"));
+  }
 }
 
 }  // namespace
@@ -76,8 +94,22 @@ bool StartPlatform() {
   std::printf("Renderer: %s\n", GlString(GL_RENDERER));
   std::fflush(stdout);  // seen at once by whoever reads a pipe
 
-  SDL_GL_SetSwapInterval(1);
+  // Vertical sync, except under Wayland, where the program's own 60 Hz pacing is enough (the
+  // compositor shows whole frames only). There SDL waits for the compositor's frame callback
+  // itself within SDL_GL_SwapWindow, and once the compositor has gone away with events still
+  // queued, SDL 3.4 loops there for ever: the swap never returns to report it.
+  const bool wayland = SDL_strcmp(SDL_GetCurrentVideoDriver(), "wayland") == 0;
+  SDL_GL_SetSwapInterval(wayland ? 0 : 1);
+  if (wayland) WatchWaylandDisplay();
   return true;
+}
+
+bool DisplayConnected() {
+  if (!displayError || !waylandDisplay) return true;
+  const int error = displayError(waylandDisplay);
+  if (error == 0) return true;
+  SDL_SetError("the Wayland connection failed (%s)", std::strerror(error));
+  return false;
 }
 
 void StopPlatform() {
@@ -91,6 +123,10 @@ void StopPlatform() {
   window = nullptr;
   if (sdlReady) SDL_Quit();
   sdlReady = false;
+  if (waylandClient) SDL_UnloadObject(waylandClient);
+  waylandClient = nullptr;
+  displayError = nullptr;
+  waylandDisplay = nullptr;
 }
 
 #ifdef __EMSCRIPTEN__

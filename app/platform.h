@@ -15,6 +15,13 @@ extern MIX_Mixer* mixer;
 // created and returns false.
 bool StartPlatform();
 
+// False, with SDL's error set, once the display server has closed the connection. Under Wayland
+// SDL 3.4 does not stop on its own: where it uses libdecor (compositors without server-side
+// decorations: weston, GNOME), libdecor's dispatch, called within SDL's event pumping, spins for
+// ever on a closed connection that still holds events, and SDL's own wait for the compositor's
+// frame callback does the same within SDL_GL_SwapWindow. Under X11 Xlib ends the process itself.
+bool DisplayConnected();
+
 // Releases whatever StartPlatform created, in reverse order: the mixer device, the mixer
 // library, the GL context, the window and SDL.
 void StopPlatform();

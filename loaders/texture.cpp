@@ -40,14 +40,16 @@ GLuint LoadTexture(const char* relativePath) {
   stbi_set_flip_vertically_on_load(true);
   const std::string fullPath = AssetPath(relativePath);
 
+  // A picture larger than GL can hold would leave a texture without an image. Its declared size
+  // is checked before decoding too: a few bytes can declare a picture of gigabytes.
   int width = 0, height = 0, channels = 0;
-  stbi_uc* pixels = stbi_load(fullPath.c_str(), &width, &height, &channels, 0);
-  if (!pixels) {
+  if (stbi_info(fullPath.c_str(), &width, &height, &channels) &&
+      !FitsTextureLimits(width, height)) {
     ReportFailure(relativePath);
     return 0;
   }
-  // A picture larger than GL can hold would leave a texture without an image.
-  if (!FitsTextureLimits(width, height)) {
+  stbi_uc* pixels = stbi_load(fullPath.c_str(), &width, &height, &channels, 0);
+  if (!pixels || !FitsTextureLimits(width, height)) {
     stbi_image_free(pixels);
     ReportFailure(relativePath);
     return 0;

@@ -18,10 +18,22 @@
 // what start-up does counts as the first frame's. video_driver and audio_driver are SDL's.
 // With VELMORA_FIXED_TICKS set (milliseconds), SDL_GetTicks returns that value, which fixes the
 // frame time of every frame while SDL's own clock runs on.
-// With VELMORA_GL_CENSUS_FRAME=PATH, the back buffer of frame VELMORA_GL_CENSUS_FRAME_AT (default
-// 1) is read at the window's pixel size just before it is presented and written to PATH as a
-// binary PPM (P6, top row first): the frame as the program drew it, for desktops that give a
-// test no screenshot.
+//
+// It checks glGetError after every draw call (each pass of a frame ends with one) and before each
+// swap, and turns on the GL debug output once the program makes its context current (KHR_debug,
+// core since 4.3; SDL asks for no debug context, so the probe enables GL_DEBUG_OUTPUT itself and
+// notes whether the context is a debug one). It counts the errors (gl_errors, and the first one's
+// code and frame: first_gl_error, first_gl_error_frame) and the debug messages of high and medium
+// severity (gl_debug_high, gl_debug_medium, debug_context 0 or 1), and writes the first few of
+// each to standard error, prefixed "gl_census: ".
+//
+// With VELMORA_GL_CENSUS_FRAME naming a file, it reads back the frame numbered
+// VELMORA_GL_CENSUS_FRAME_NUMBER (from 1; default 1) from the back buffer just before it is
+// presented and writes it there as a binary PPM (P6, top row first, the window's pixel size);
+// dumped_frame in the census is that number once written. This sees what the program drew where
+// the window system cannot show it (zink on a virtual X server without DRI3, desktops that give a
+// test no screenshot).
+//
 // Everything runs on the thread that owns the GL context, so there are no locks.
 #define _GNU_SOURCE
 #include <SDL3/SDL_audio.h>
@@ -37,6 +49,30 @@ typedef unsigned int GLuint;
 typedef unsigned int GLenum;
 typedef int GLint;
 typedef int GLsizei;
+typedef unsigned int GLbitfield;
+typedef unsigned char GLboolean;
+typedef char GLchar;
+typedef void (*GLDebugCallback)(GLenum source, GLenum type, GLuint id, GLenum severity,
+                                GLsizei length, const GLchar* message, const void* user);
+
+#define GL_NO_ERROR 0
+#define GL_DONT_CARE 0x1100
+#define GL_BACK 0x0405
+#define GL_READ_BUFFER 0x0C02
+#define GL_PACK_ALIGNMENT 0x0D05
+#define GL_RGB 0x1907
+#define GL_UNSIGNED_BYTE 0x1401
+#define GL_PIXEL_PACK_BUFFER 0x88EB
+#define GL_PIXEL_PACK_BUFFER_BINDING 0x88ED
+#define GL_READ_FRAMEBUFFER 0x8CA8
+#define GL_READ_FRAMEBUFFER_BINDING 0x8CAA
+#define GL_CONTEXT_FLAGS 0x821E
+#define GL_CONTEXT_FLAG_DEBUG_BIT 0x2
+#define GL_DEBUG_OUTPUT_SYNCHRONOUS 0x8242
+#define GL_DEBUG_OUTPUT 0x92E0
+#define GL_DEBUG_SEVERITY_HIGH 0x9146
+#define GL_DEBUG_SEVERITY_MEDIUM 0x9147
+#define REPORTED_AT_MOST 5  // errors and debug messages written to standard error
 
 enum Kind {
   BUFFERS,
@@ -70,10 +106,15 @@ static GLsizei firstViewport[2], lastViewport[2], emptyTexture[2], firstEmptyTex
 static unsigned long long viewports, otherViewports, viewportFrame, emptyTextures,
     emptyTextureFrame;
 static bool sizeChanged;  // in the frame being drawn
-static char* framePath;
-static unsigned long long frameAt = 1;
 static bool ticksFixed;
 static Uint64 fixedTicks;
+static unsigned long long glErrors, debugHigh, debugMedium, firstGlErrorFrame, dumpedFrame;
+static GLenum firstGlError;
+static int debugContext = -1;  // unknown until the context is made current
+static char* framePath;
+static char* frameTempPath;
+static unsigned long long frameNumber = 1;
+static SDL_FunctionPointer (*realGetProcAddress)(const char*);
 
 static void* NextSymbol(const char* name) {
   void* symbol = dlsym(RTLD_NEXT, name);
@@ -228,6 +269,46 @@ static void census_glTexImage2D(GLenum target, GLint level, GLint internalFormat
                                              format, type, pixels);
 }
 
+// Resolves a GL entry point through SDL for the probe's own calls; aborts if there is none.
+static SDL_FunctionPointer GlFunction(const char* name) {
+  const SDL_FunctionPointer function = realGetProcAddress ? realGetProcAddress(name) : NULL;
+  if (!function) {
+    fprintf(stderr, "gl_census: %s not found\n", name);
+    abort();
+  }
+  return function;
+}
+
+// Takes every error GL has recorded since the last check, counting them against the frame
+// being drawn (the frame count plus one) and the call `after`.
+static void CheckGlErrors(const char* after) {
+  static GLenum (*getError)(void);
+  if (!getError) getError = (GLenum (*)(void))GlFunction("glGetError");
+  for (int i = 0; i < 16; i++) {  // each flag is reported once, and there are few flags
+    const GLenum error = getError();
+    if (error == GL_NO_ERROR) return;
+    if (glErrors++ == 0) {
+      firstGlError = error;
+      firstGlErrorFrame = frames + 1;
+    }
+    if (glErrors <= REPORTED_AT_MOST)
+      fprintf(stderr, "gl_census: GL error 0x%04x in frame %llu after %s\n", error, frames + 1,
+              after);
+  }
+}
+
+static SDL_FunctionPointer real_glDrawArrays;
+static void census_glDrawArrays(GLenum mode, GLint first, GLsizei count) {
+  ((void (*)(GLenum, GLint, GLsizei))real_glDrawArrays)(mode, first, count);
+  CheckGlErrors("glDrawArrays");
+}
+
+static SDL_FunctionPointer real_glDrawElements;
+static void census_glDrawElements(GLenum mode, GLsizei count, GLenum type, const void* indices) {
+  ((void (*)(GLenum, GLsizei, GLenum, const void*))real_glDrawElements)(mode, count, type, indices);
+  CheckGlErrors("glDrawElements");
+}
+
 #define ENTRY(fn) {#fn, &real_##fn, (SDL_FunctionPointer)census_##fn}
 static const struct {
   const char* name;
@@ -243,16 +324,15 @@ static const struct {
     ENTRY(glGenQueries),       ENTRY(glCreateQueries),        ENTRY(glDeleteQueries),
     ENTRY(glCreateProgram),    ENTRY(glCreateShaderProgramv), ENTRY(glDeleteProgram),
     ENTRY(glCreateShader),     ENTRY(glDeleteShader),         ENTRY(glViewport),
-    ENTRY(glTexImage2D),
+    ENTRY(glTexImage2D),       ENTRY(glDrawArrays),           ENTRY(glDrawElements),
 };
 
 SDL_FunctionPointer SDL_GL_GetProcAddress(const char* proc) {
-  static SDL_FunctionPointer (*real)(const char*);
-  if (!real) {
+  if (!realGetProcAddress) {
     void* symbol = NextSymbol("SDL_GL_GetProcAddress");
-    memcpy(&real, &symbol, sizeof real);
+    memcpy(&realGetProcAddress, &symbol, sizeof realGetProcAddress);
   }
-  const SDL_FunctionPointer function = real(proc);
+  const SDL_FunctionPointer function = realGetProcAddress(proc);
   if (!function || !proc) return function;
   for (size_t i = 0; i < sizeof wrappers / sizeof wrappers[0]; i++) {
     if (strcmp(proc, wrappers[i].name) == 0) {
@@ -294,47 +374,103 @@ static void WriteCensus(const char* phase) {
   if (SDL_GetCurrentVideoDriver()) video = SDL_GetCurrentVideoDriver();
   if (SDL_GetCurrentAudioDriver()) audio = SDL_GetCurrentAudioDriver();
   fprintf(file, "video_driver %s\naudio_driver %s\n", video, audio);
+  fprintf(file,
+          "gl_errors %llu\nfirst_gl_error %u\nfirst_gl_error_frame %llu\ngl_debug_high %llu\n"
+          "gl_debug_medium %llu\ndebug_context %d\ndumped_frame %llu\n",
+          glErrors, firstGlError, firstGlErrorFrame, debugHigh, debugMedium, debugContext,
+          dumpedFrame);
   if (fclose(file) == 0) rename(tempPath, censusPath);
   lastWrite = now;
 }
 
-#define GL_BACK 0x0405
-#define GL_FRAMEBUFFER 0x8D40
-#define GL_RGBA 0x1908
-#define GL_UNSIGNED_BYTE 0x1401
+static void CountDebugMessage(GLenum source, GLenum type, GLuint id, GLenum severity,
+                              GLsizei length, const GLchar* message, const void* user) {
+  (void)source, (void)type, (void)length, (void)user;
+  if (severity != GL_DEBUG_SEVERITY_HIGH && severity != GL_DEBUG_SEVERITY_MEDIUM) return;
+  const unsigned long long seen =
+      ++*(severity == GL_DEBUG_SEVERITY_HIGH ? &debugHigh : &debugMedium);
+  if (seen <= REPORTED_AT_MOST)
+    fprintf(stderr, "gl_census: GL debug message %u (%s) in frame %llu: %s\n", id,
+            severity == GL_DEBUG_SEVERITY_HIGH ? "high" : "medium", frames + 1, message);
+}
 
-// Writes the default framebuffer's back buffer, at the window's pixel size, to framePath.
-static void WriteFrame(SDL_Window* window) {
-  int width = 0, height = 0;
-  if (!SDL_GetWindowSizeInPixels(window, &width, &height) || width <= 0 || height <= 0) {
-    fprintf(stderr, "gl_census: no window size: %s\n", SDL_GetError());
-    return;
+// Turns the debug output on, synchronous so that a message comes within the call that caused it,
+// with every message enabled; notes whether the context is a debug context.
+static void EnableDebugOutput(void) {
+  void (*enable)(GLenum) = (void (*)(GLenum))GlFunction("glEnable");
+  void (*getIntegerv)(GLenum, GLint*) = (void (*)(GLenum, GLint*))GlFunction("glGetIntegerv");
+  GLint flags = 0;
+  getIntegerv(GL_CONTEXT_FLAGS, &flags);
+  debugContext = (flags & GL_CONTEXT_FLAG_DEBUG_BIT) != 0;
+  enable(GL_DEBUG_OUTPUT);
+  enable(GL_DEBUG_OUTPUT_SYNCHRONOUS);
+  ((void (*)(GLenum, GLenum, GLenum, GLsizei, const GLuint*, GLboolean))GlFunction(
+      "glDebugMessageControl"))(GL_DONT_CARE, GL_DONT_CARE, GL_DONT_CARE, 0, NULL, 1);
+  ((void (*)(GLDebugCallback, const void*))GlFunction("glDebugMessageCallback"))(CountDebugMessage,
+                                                                                 NULL);
+}
+
+bool SDL_GL_MakeCurrent(SDL_Window* window, SDL_GLContext context) {
+  static bool (*real)(SDL_Window*, SDL_GLContext);
+  static bool enabled;
+  if (!real) {
+    void* symbol = NextSymbol("SDL_GL_MakeCurrent");
+    memcpy(&real, &symbol, sizeof real);
   }
-  void (*bindFramebuffer)(GLenum, GLuint);
-  void (*readBuffer)(GLenum);
-  void (*readPixels)(GLint, GLint, GLsizei, GLsizei, GLenum, GLenum, void*);
-  const SDL_FunctionPointer functions[3] = {SDL_GL_GetProcAddress("glBindFramebuffer"),
-                                            SDL_GL_GetProcAddress("glReadBuffer"),
-                                            SDL_GL_GetProcAddress("glReadPixels")};
-  memcpy(&bindFramebuffer, &functions[0], sizeof bindFramebuffer);
-  memcpy(&readBuffer, &functions[1], sizeof readBuffer);
-  memcpy(&readPixels, &functions[2], sizeof readPixels);
-  unsigned char* rgba = malloc((size_t)width * (size_t)height * 4);
-  FILE* file = rgba ? fopen(framePath, "wb") : NULL;
-  if (file) {
-    bindFramebuffer(GL_FRAMEBUFFER, 0);
-    readBuffer(GL_BACK);
-    readPixels(0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE, rgba);  // rows of 4-byte pixels
-    fprintf(file, "P6\n%d %d\n255\n", width, height);
-    for (int y = height - 1; y >= 0; y--) {  // GL's bottom row first
-      for (int x = 0; x < width; x++)
-        fwrite(rgba + ((size_t)y * (size_t)width + (size_t)x) * 4, 1, 3, file);
+  const bool made = real(window, context);
+  if (made && context && !enabled) {
+    if (!realGetProcAddress) {
+      void* symbol = NextSymbol("SDL_GL_GetProcAddress");
+      memcpy(&realGetProcAddress, &symbol, sizeof realGetProcAddress);
     }
-    if (fclose(file) != 0) fprintf(stderr, "gl_census: cannot write %s\n", framePath);
-  } else {
-    fprintf(stderr, "gl_census: cannot write %s\n", framePath);
+    EnableDebugOutput();
+    enabled = true;
   }
-  free(rgba);
+  return made;
+}
+
+// Writes the back buffer of the window to framePath as a PPM, leaving the GL state the program
+// set (read framebuffer, read buffer, pack buffer and alignment) as it was.
+static void DumpFrame(SDL_Window* window) {
+  static bool (*sizeInPixels)(SDL_Window*, int*, int*);
+  if (!sizeInPixels) {
+    void* symbol = NextSymbol("SDL_GetWindowSizeInPixels");
+    memcpy(&sizeInPixels, &symbol, sizeof sizeInPixels);
+  }
+  int width = 0, height = 0;
+  if (!sizeInPixels(window, &width, &height) || width <= 0 || height <= 0) return;
+  void (*getIntegerv)(GLenum, GLint*) = (void (*)(GLenum, GLint*))GlFunction("glGetIntegerv");
+  void (*bindFramebuffer)(GLenum, GLuint) =
+      (void (*)(GLenum, GLuint))GlFunction("glBindFramebuffer");
+  void (*bindBuffer)(GLenum, GLuint) = (void (*)(GLenum, GLuint))GlFunction("glBindBuffer");
+  void (*readBuffer)(GLenum) = (void (*)(GLenum))GlFunction("glReadBuffer");
+  void (*pixelStorei)(GLenum, GLint) = (void (*)(GLenum, GLint))GlFunction("glPixelStorei");
+  void (*readPixels)(GLint, GLint, GLsizei, GLsizei, GLenum, GLenum, void*) =
+      (void (*)(GLint, GLint, GLsizei, GLsizei, GLenum, GLenum, void*))GlFunction("glReadPixels");
+  GLint framebuffer = 0, buffer = 0, packBuffer = 0, alignment = 4;
+  getIntegerv(GL_READ_FRAMEBUFFER_BINDING, &framebuffer);
+  bindFramebuffer(GL_READ_FRAMEBUFFER, 0);
+  getIntegerv(GL_READ_BUFFER, &buffer);
+  getIntegerv(GL_PIXEL_PACK_BUFFER_BINDING, &packBuffer);
+  getIntegerv(GL_PACK_ALIGNMENT, &alignment);
+  bindBuffer(GL_PIXEL_PACK_BUFFER, 0);
+  pixelStorei(GL_PACK_ALIGNMENT, 1);
+  readBuffer(GL_BACK);
+  const size_t row = (size_t)width * 3;
+  unsigned char* pixels = malloc(row * (size_t)height);
+  if (pixels) readPixels(0, 0, width, height, GL_RGB, GL_UNSIGNED_BYTE, pixels);
+  readBuffer((GLenum)buffer);
+  pixelStorei(GL_PACK_ALIGNMENT, alignment);
+  bindBuffer(GL_PIXEL_PACK_BUFFER, (GLuint)packBuffer);
+  bindFramebuffer(GL_READ_FRAMEBUFFER, (GLuint)framebuffer);
+  CheckGlErrors("the probe's frame read-back");
+  FILE* file = pixels ? fopen(frameTempPath, "wb") : NULL;
+  if (file) {
+    fprintf(file, "P6\n%d %d\n255\n", width, height);
+    for (int y = height - 1; y >= 0; y--) fwrite(pixels + (size_t)y * row, 1, row, file);
+    if (fclose(file) == 0 && rename(frameTempPath, framePath) == 0) dumpedFrame = frames + 1;
+  }
+  free(pixels);
 }
 
 bool SDL_GL_SwapWindow(SDL_Window* window) {
@@ -343,7 +479,8 @@ bool SDL_GL_SwapWindow(SDL_Window* window) {
     void* symbol = NextSymbol("SDL_GL_SwapWindow");
     memcpy(&real, &symbol, sizeof real);
   }
-  if (framePath && frames + 1 == frameAt) WriteFrame(window);
+  if (realGetProcAddress) CheckGlErrors("the frame's last call");
+  if (framePath && frames + 1 == frameNumber) DumpFrame(window);
   const bool swapped = real(window);
   frames++;
   struct timespec now;
@@ -372,9 +509,13 @@ __attribute__((constructor)) static void LoadCensus(void) {
   }
   const char* frame = getenv("VELMORA_GL_CENSUS_FRAME");
   if (frame && *frame) {
+    const size_t length = strlen(frame);
     framePath = strdup(frame);
-    const char* at = getenv("VELMORA_GL_CENSUS_FRAME_AT");
-    if (at && *at) frameAt = strtoull(at, NULL, 10);
+    frameTempPath = malloc(length + 5);
+    if (!framePath || !frameTempPath) abort();
+    snprintf(frameTempPath, length + 5, "%s.tmp", frame);
+    const char* number = getenv("VELMORA_GL_CENSUS_FRAME_NUMBER");
+    if (number && *number) frameNumber = strtoull(number, NULL, 10);
   }
   const char* path = getenv("VELMORA_GL_CENSUS_FILE");
   if (!path || !*path) return;
@@ -393,4 +534,5 @@ __attribute__((destructor)) static void UnloadCensus(void) {
   free(censusPath);
   free(tempPath);
   free(framePath);
+  free(frameTempPath);
 }

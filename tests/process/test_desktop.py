@@ -14,6 +14,7 @@ import sys
 import tempfile
 import time
 import unittest
+from fnmatch import fnmatchcase
 from pathlib import Path
 
 from velmora_process import (ASSETS, RATE, SHIM, TIMEOUT, Display, VelmoraTest, background,
@@ -33,6 +34,8 @@ SILENCE = re.compile(rb"\0{128,}")  # 32 or more stereo frames of 16-bit zeros
 KEPT = {"buffers": 3, "vertex_arrays": 3, "textures": 2, "framebuffers": 1, "renderbuffers": 0,
         "samplers": 0, "queries": 0, "programs": 4, "shaders": 0}
 WITH_CONTEXT = {"buffers": 1, "vertex_arrays": 1, "textures": 1}
+# GL errors after any pass of any frame, and the debug output's high and medium messages.
+GL_TROUBLE = ("gl_errors", "gl_debug_high", "gl_debug_medium")
 
 
 # weston with its headless backend and desktop shell: one 2560x1440 output drawn by its software
@@ -47,8 +50,10 @@ class Weston(contextlib.ExitStack):
         folder = self.enter_context(tempfile.TemporaryDirectory(prefix="velmora-weston-"))
         self.env = {"XDG_RUNTIME_DIR": folder, "WAYLAND_DISPLAY": "velmora",
                     "SDL_VIDEO_DRIVER": "wayland"}
-        self.enter_context(background(
-            "weston", "--backend=headless", "--renderer=pixman", "--width=2560", "--height=1440",
+        width, height = self.size.split("x")
+        self.server = self.enter_context(background(
+            "weston", "--backend=headless", "--renderer=pixman", f"--width={width}",
+            f"--height={height}",
             "--fake-seat", "--debug", "--no-config", "--socket=velmora",
             env=dict(os.environ, **self.env)))
         wait_for(lambda: Path(folder, "velmora").exists(), "weston did not start")
@@ -314,13 +319,14 @@ class Desktop(VelmoraTest):
                      env=dict(env, LD_PRELOAD=str(SHIM), VELMORA_GL_CENSUS_FILE=str(path),
                               VELMORA_FIXED_TICKS=str(FRAME_MS),
                               VELMORA_GL_CENSUS_FRAME=str(folder / "frame.ppm"),
-                              VELMORA_GL_CENSUS_FRAME_AT=str(READ_BACK_AT)))
+                              VELMORA_GL_CENSUS_FRAME_NUMBER=str(READ_BACK_AT)))
         result.stderr = [line for line in result.stderr if not any(n in line for n in NOTICES)]
         self.assertRun(result)
         left = census(path)
         self.assertEqual({kind: running[0][kind] for kind in KEPT}, KEPT)
         self.assertEqual((left["phase"], left["created"]), ("exit", running[0]["created"]))
         self.assertTrue(all(left[kind] <= WITH_CONTEXT.get(kind, 0) for kind in KEPT), left)
+        self.assertEqual([left[key] for key in GL_TROUBLE], [0] * len(GL_TROUBLE), left)
         return left
 
     # Waits until `count` more frames have been presented.
@@ -467,6 +473,46 @@ class Sound(Desktop):
               f"{len(placed)} stretches up to {position / RATE:.2f} s of the music, loudness "
               f"within {max(p[0] for p in placed):.3%}, waveform off by at most "
               f"{max(p[1] for p in placed):.3%}, {time.monotonic() - began:.1f} s", file=sys.stderr)
+
+
+# The display server killed during a run, as a crash would end it: the demo ends within
+# SERVER_GONE_S with one line on standard error (under X11 Xlib's, which ends the process) and
+# status 1, never hanging and never dumping core; the music ends with it. Small screens, so that
+# the frame being drawn when the server dies is soon done: only then does the demo find out.
+class SmallWeston(Weston):
+    size = "640x360"
+
+
+SERVER_GONE_S = 2.0
+SERVERS = {  # name: (the desktop, the line on standard error)
+    "Xvfb": (lambda: Display("640x360", manager=True),  # fullscreen at its size
+             "X connection to :* broken (explicit kill or server shutdown)."),
+    "weston": (SmallWeston, "Lost the display: the Wayland connection failed (*)"),
+}
+# SDL's own line, when it notices the closed Wayland connection first.
+SDL_WAYLAND_CLOSED = "Wayland display connection closed by server (fatal)"
+
+
+class ServerGone(Desktop):
+    def test_the_demo_ends_at_once_with_one_line_when_the_display_server_is_killed(self):
+        for name, (server, line) in SERVERS.items():
+            with self.subTest(name), server() as desktop:
+                folder, killed = workdir(self), []
+                path = folder / "census.txt"
+
+                def kill(process):
+                    self.wait_frames(process, path, 2)
+                    desktop.server.kill()
+                    killed.append(time.monotonic())
+                result = run(folder, desktop, kill, stop=None,
+                             env=dict(LD_PRELOAD=str(SHIM), VELMORA_GL_CENSUS_FILE=str(path)))
+                seconds = time.monotonic() - killed[0]
+                stderr = [text for text in result.stderr if not any(
+                    notice in text for notice in (*NOTICES, SDL_WAYLAND_CLOSED))]
+                self.assertEqual(result.status, 1, result.stderr)
+                self.assertEqual(len(stderr), 1, result.stderr)
+                self.assertTrue(fnmatchcase(stderr[0], line), stderr)
+                self.assertLess(seconds, SERVER_GONE_S)
 
 
 if __name__ == "__main__":
