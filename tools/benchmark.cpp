@@ -15,6 +15,11 @@
 //                        the real main loop (RunMainLoop) with a hook that stamps every frame:
 //                        intervals, CPU use, heap allocations and GL objects created per frame,
 //                        once where frames fit the budget and once as the program runs (20 frames)
+//   Video/draw, Video/mp4, Video/webm
+//                        frames a second at the window's size of drawing alone (each frame drawn
+//                        and finished) and of the video render of the same frames (drawn, read
+//                        back through pixel buffers, encoded with the music on another thread,
+//                        written to a temporary file); the render's overhead against drawing alone
 //
 // Run it from the directory that holds "assets", on an X display at least as large as the
 // largest size (scripts/with-xvfb.sh 3840x2160 ...). Besides Google Benchmark's own options
@@ -22,6 +27,7 @@
 //   --sizes=WxH,...   (480x270,960x540,1920x1080,3840x2160)   --grids=CxR,... (250x64,...,2000x512)
 //   --window=WxH      start-up, the grid sweep and the program's pacing (1920x1080)
 //   --pacing-frames=N frames of the loop where a frame fits the budget: 192x108, 250x64 (600)
+//   --video-frames=N  frames of each Video case (60)
 #include <benchmark/benchmark.h>
 #include <glad/gl.h>
 #include <malloc.h>
@@ -31,6 +37,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -46,6 +53,7 @@
 #include "render/scene_programs.h"
 #include "tools/allocation_counter.h"
 #include "tools/tool_support.h"
+#include "tools/video_render.h"
 
 namespace {
 
@@ -56,6 +64,7 @@ struct Options {
   std::vector<PixelSize> grids{{250, 64}, {500, 128}, {1000, 256}, {2000, 512}};
   PixelSize window{1920, 1080};
   int pacingFrames = 600;
+  int videoFrames = 60;
 } options;
 
 const PixelSize programGrid{gridColumns, gridRows};
@@ -322,6 +331,49 @@ void Pacing(benchmark::State& state, PixelSize size, PixelSize grid, int frames)
   }
 }
 
+// ---- The video render ----
+
+double drawingFramesPerSecond = 0.0;  // of the last Video/draw run
+
+// `extension` empty: drawing alone; else the video render to a file of that kind.
+void Video(benchmark::State& state, const char* extension) {
+  if (!UseScene(options.window, programGrid))
+    return state.SkipWithError("the window could not take the size");
+  const std::string path =
+      (std::filesystem::temp_directory_path() / "velmora-benchmark").string() + extension;
+  const volatile std::sig_atomic_t never = 0;
+  double seconds = 0.0;
+  for (auto _ : state) {
+    MIX_Mixer* mixer = *extension ? CreateVideoMixer() : nullptr;
+    if (*extension && !mixer) return state.SkipWithError("no mixer");
+    const Clock::time_point start = Clock::now();
+    bool ok = true;
+    if (*extension) {
+      VideoJob job;
+      job.path = path;
+      job.size = options.window;
+      job.start = FrameTime(0);
+      job.frames = options.videoFrames;
+      ok = RenderVideo(job, mixer, &never);
+    } else {
+      for (int i = 0; i < options.videoFrames; ++i) {
+        RenderFrame(currentSize.width, currentSize.height, FrameTime(i));
+        glFinish();
+      }
+    }
+    seconds = Milliseconds(start) / 1e3;
+    state.SetIterationTime(seconds);
+    if (mixer) DestroyVideoMixer(mixer);
+    std::remove(path.c_str());
+    if (!ok) return state.SkipWithError("the video render failed");
+  }
+  const double rate = options.videoFrames / seconds;
+  state.counters["frames_per_second"] = rate;
+  if (!*extension) drawingFramesPerSecond = rate;
+  if (*extension && drawingFramesPerSecond > 0.0)
+    state.counters["overhead_percent"] = 100.0 * (drawingFramesPerSecond / rate - 1.0);
+}
+
 // ---- Options and registration ----
 
 // Takes this tool's own --name=value options out of argv, leaving Google Benchmark's.
@@ -338,6 +390,8 @@ bool ParseOwnOptions(int& argc, char** argv) {
       ok = ok && ParseSize(value, options.window);
     else if (arg.rfind("--pacing-frames=", 0) == 0)
       ok = ok && (options.pacingFrames = std::atoi(value.c_str())) > 1;
+    else if (arg.rfind("--video-frames=", 0) == 0)
+      ok = ok && (options.videoFrames = std::atoi(value.c_str())) > 0;
     else
       argv[kept++] = argv[i];
   }
@@ -376,6 +430,11 @@ void RegisterAll() {
                         options.pacingFrames))
       ->Iterations(1);
   add(RegisterBenchmark("Pacing/program", Pacing, options.window, programGrid, 20))->Iterations(1);
+  // Drawing alone first: the renders' overhead is measured against it.
+  for (const char* extension : {"", ".mp4", ".webm"}) {
+    const std::string name = std::string("Video/") + (*extension ? extension + 1 : "draw");
+    add(RegisterBenchmark(name, Video, extension))->Iterations(1);
+  }
 }
 
 }  // namespace

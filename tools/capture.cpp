@@ -3,11 +3,16 @@
 // pictures or as a short clip (PNG frames joined by ffmpeg). With --match it finds the frame time
 // of a screenshot of the program (taken at the same size) instead: the whole millisecond between
 // FROM and TO whose frame differs least, printed as "SECONDS SHARE", SHARE being the share of
-// pixels with a channel more than 2 off (the capture test's tolerance).
+// pixels with a channel more than 2 off (the capture test's tolerance). With --video it renders
+// the demo with its music into a video file (tools/video_render.h): by default at 1920x1080 and
+// 60 frames a second from the start to the end of the music (10 seconds when the music cannot be
+// loaded), with a progress line when standard error is a terminal.
 //
 //   velmora-capture [--size WxH] [--frame SECONDS FILE.png]...
 //                   [--clip FILE.gif|.webp|.mp4|.webm --start SECONDS --seconds SECONDS --fps N
 //                    [--frames-dir DIR]] [--match SCREENSHOT.png FROM TO]
+//   velmora-capture --video FILE.mp4|.webm [--size WxH] [--fps N] [--start SECONDS]
+//                   [--seconds SECONDS]
 //
 // Run it from the directory that holds "assets" (the height map is read from there), on an X
 // display (scripts/with-xvfb.sh).
@@ -17,11 +22,15 @@
 #include <stb/stb_image.h>
 #include <stb/stb_image_write.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -29,6 +38,8 @@
 #include "app/scene.h"
 #include "render/frame.h"
 #include "tools/tool_support.h"
+#include "tools/video_render.h"
+#include "tools/video_writer.h"
 
 extern char** environ;
 
@@ -46,6 +57,8 @@ struct Options {
   float clipStart = 0.0f;
   float clipSeconds = 4.0f;
   int clipFps = 10;
+  bool secondsGiven = false, fpsGiven = false;
+  std::string videoPath;
   std::string framesDir;  // empty: a temporary folder, removed afterwards
   std::string matchPath;
   int matchFromMs = 0;
@@ -63,7 +76,10 @@ void PrintUsage() {
       "                       [--clip FILE --start SECONDS --seconds SECONDS --fps N"
       " [--frames-dir DIR]]\n"
       "                       [--match SCREENSHOT.png FROM TO]\n"
-      "A clip's format follows its extension: .gif, .webp, .mp4 or .webm.\n",
+      "       velmora-capture --video FILE [--size WxH] [--fps N] [--start SECONDS]"
+      " [--seconds SECONDS]\n"
+      "A clip's format follows its extension: .gif, .webp, .mp4 or .webm; a video's .mp4 or"
+      " .webm.\n",
       stderr);
 }
 
@@ -89,9 +105,13 @@ bool ParseOptions(int argc, char** argv, Options& options) {
       if (!ParseNumber(argv[++i], options.clipStart)) return false;
     } else if (option == "--seconds" && left >= 1) {
       if (!ParseNumber(argv[++i], options.clipSeconds) || options.clipSeconds <= 0.0f) return false;
+      options.secondsGiven = true;
     } else if (option == "--fps" && left >= 1) {
-      if (!ParseNumber(argv[++i], number) || number < 1.0f) return false;
+      if (!ParseNumber(argv[++i], number) || number < 1.0f || number > 1000.0f) return false;
       options.clipFps = static_cast<int>(number);
+      options.fpsGiven = true;
+    } else if (option == "--video" && left >= 1) {
+      options.videoPath = argv[++i];
     } else if (option == "--frames-dir" && left >= 1) {
       options.framesDir = argv[++i];
     } else if (option == "--match" && left >= 3) {
@@ -105,7 +125,9 @@ bool ParseOptions(int argc, char** argv, Options& options) {
       return false;
     }
   }
-  return !options.stills.empty() || !options.clipPath.empty() || !options.matchPath.empty();
+  const bool other =
+      !options.stills.empty() || !options.clipPath.empty() || !options.matchPath.empty();
+  return options.videoPath.empty() ? other : !other;
 }
 
 // Renders the frame at `time` and writes it as an RGB PNG.
@@ -235,6 +257,94 @@ bool MatchScreenshot(const Options& options) {
   return true;
 }
 
+volatile std::sig_atomic_t stopSignal = 0;  // SIGINT or SIGTERM once one came during --video
+
+void OnStopSignal(int signal) {
+  stopSignal = signal;
+}
+
+int Refuse(const std::string& message) {
+  std::fprintf(stderr, "velmora-capture: %s\n", message.c_str());
+  return 1;
+}
+
+// --video: what can be checked before anything is drawn (the name, the size, whether the folder
+// takes the file, the start against the music), then the window at the size, the scene and the
+// render. A SIGINT or SIGTERM during the render removes the partial file and ends the process
+// with that signal.
+int MakeVideo(const Options& options) {
+  const std::string& path = options.videoPath;
+  const std::string size =
+      std::to_string(options.size.width) + "x" + std::to_string(options.size.height);
+  if (!IsVideoPath(path)) return Refuse(path + ": unknown video format (use .mp4 or .webm)");
+  if (options.size.width % 2 != 0 || options.size.height % 2 != 0)
+    return Refuse("the video size must be even in both directions, not " + size);
+  if (options.clipStart < 0.0f) return Refuse("--start must not be negative");
+
+  struct sigaction action = {};
+  action.sa_handler = OnStopSignal;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+
+  const std::string temporary = TemporaryVideoPath(path);
+  FILE* probe = std::fopen(temporary.c_str(), "wb");
+  if (!probe) return Refuse("cannot write " + path + ": " + std::strerror(errno));
+  std::fclose(probe);
+  std::remove(temporary.c_str());
+
+  MIX_Mixer* mixer = CreateVideoMixer();
+  if (!mixer) return 1;
+  const double musicSeconds = MusicSeconds();
+  if (musicSeconds > 0.0 && options.clipStart >= musicSeconds) {
+    DestroyVideoMixer(mixer);
+    char message[128];
+    std::snprintf(message, sizeof message, "--start %g is past the end of the music (%.2f s)",
+                  options.clipStart, musicSeconds);
+    return Refuse(message);
+  }
+  const double seconds = options.secondsGiven ? options.clipSeconds
+                         : musicSeconds > 0.0 ? musicSeconds - options.clipStart
+                                              : 10.0;
+  VideoJob job;
+  job.path = path;
+  job.size = options.size;
+  job.fps = options.fpsGiven ? options.clipFps : 60;
+  job.start = options.clipStart;
+  job.frames = std::max(1, static_cast<int>(std::lround(seconds * job.fps)));
+  job.progress = isatty(STDERR_FILENO);
+
+  GlWindow tool;
+  if (!OpenGlWindow(options.size, true, tool)) {
+    DestroyVideoMixer(mixer);
+    return 1;
+  }
+  // The window system may give a window larger than the GL draws into (X does): the frame's
+  // viewport and the light mask's texture bound what can be rendered.
+  GLint viewport[2] = {}, texture = 0;
+  glGetIntegerv(GL_MAX_VIEWPORT_DIMS, viewport);
+  glGetIntegerv(GL_MAX_TEXTURE_SIZE, &texture);
+  const int widest = std::min(viewport[0], texture), highest = std::min(viewport[1], texture);
+  if (options.size.width > widest || options.size.height > highest) {
+    DestroyVideoMixer(mixer);
+    CloseGlWindow(tool);
+    return Refuse("the GL renders at most " + std::to_string(widest) + "x" +
+                  std::to_string(highest) + ", not " + size);
+  }
+  CreateScene(options.size.width, options.size.height);
+  PrepareFirstFrame();
+  const bool ok = RenderVideo(job, mixer, &stopSignal);
+  DeleteScene();
+  DestroyVideoMixer(mixer);
+  CloseGlWindow(tool);
+  if (stopSignal != 0) {
+    std::fprintf(stderr, "velmora-capture: interrupted, %s not written\n", path.c_str());
+    std::signal(stopSignal, SIG_DFL);
+    std::raise(stopSignal);
+  }
+  return ok ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -243,6 +353,7 @@ int main(int argc, char** argv) {
     PrintUsage();
     return 2;
   }
+  if (!options.videoPath.empty()) return MakeVideo(options);
 
   GlWindow tool;
   if (!OpenGlWindow(options.size, true, tool)) return 1;

@@ -247,16 +247,16 @@ class VelmoraTest(unittest.TestCase):
         self.assertGreaterEqual(float(found[0]), 1.0, "the frame time does not move")
         return float(found[1])
 
-    # Loudness per 100 ms within 10 %, and what is left after subtracting the expected under 2 %
-    # of it (`at`: where `heard` starts, in seconds). Returns the largest loudness difference and
-    # what is left, as shares.
-    def assertSameSound(self, heard, expected, at=0.0):
+    # Loudness per 100 ms within 10 %, and what is left after subtracting the expected under
+    # `residual` (2 %) of it (`at`: where `heard` starts, in seconds). Returns the largest
+    # loudness difference and what is left, as shares.
+    def assertSameSound(self, heard, expected, at=0.0, residual=0.02):
         loudness = 0.0
         for tenth, (got, want) in enumerate(zip(levels(heard, 0.1), levels(expected, 0.1))):
             self.assertAlmostEqual(got / want, 1.0, delta=0.1, msg=f"at {at + tenth / 10:.1f} s")
             loudness = max(loudness, abs(got / want - 1.0))
         left = rms([a - b for a, b in zip(heard, expected)]) / rms(expected)
-        self.assertLess(left, 0.02, f"the waveform from {at:.2f} s")
+        self.assertLess(left, residual, f"the waveform from {at:.2f} s")
         return loudness, left
 
 

@@ -12,12 +12,14 @@ import unittest
 
 BENCHMARK, OUTPUT = sys.argv[1], sys.argv[2]
 FAMILIES = {"StartUp", "BuildTriangleGrid", "OwnCpu", "Frame", "Clear", "LightMask", "Backdrop",
-            "Tiles", "Composite", "Present", "Pacing/fits", "Pacing/program"}
+            "Tiles", "Composite", "Present", "Pacing/fits", "Pacing/program", "Video/draw",
+            "Video/mp4", "Video/webm"}
 
 
 class Benchmark(unittest.TestCase):
     def test_every_benchmark_runs_and_the_counted_goals_hold(self):
         options = ["--sizes=64x36", "--grids=10x4", "--window=64x36", "--pacing-frames=12",
+                   "--video-frames=4",
                    f"--benchmark_out={OUTPUT}", "--benchmark_out_format=json"]
         result = subprocess.run([BENCHMARK, *options], capture_output=True, text=True, timeout=600)
         self.assertEqual(result.returncode, 0, result.stderr)
