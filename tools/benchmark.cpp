@@ -19,7 +19,9 @@
 //                        frames a second at the window's size of drawing alone (each frame drawn
 //                        and finished) and of the video render of the same frames (drawn, read
 //                        back through pixel buffers, encoded with the music on another thread,
-//                        written to a temporary file); the render's overhead against drawing alone
+//                        written to a temporary file); the render's overhead against drawing
+//                        alone, in wall time and in the process's CPU time per frame (the work,
+//                        which a loaded machine does not change)
 //
 // Run it from the directory that holds "assets", on an X display at least as large as the
 // largest size (scripts/with-xvfb.sh 3840x2160 ...). Besides Google Benchmark's own options
@@ -333,7 +335,7 @@ void Pacing(benchmark::State& state, PixelSize size, PixelSize grid, int frames)
 
 // ---- The video render ----
 
-double drawingFramesPerSecond = 0.0;  // of the last Video/draw run
+double drawingFramesPerSecond = 0.0, drawingCpuPerFrame = 0.0;  // of the last Video/draw run
 
 // `extension` empty: drawing alone; else the video render to a file of that kind.
 void Video(benchmark::State& state, const char* extension) {
@@ -342,10 +344,12 @@ void Video(benchmark::State& state, const char* extension) {
   const std::string path =
       (std::filesystem::temp_directory_path() / "velmora-benchmark").string() + extension;
   const volatile std::sig_atomic_t never = 0;
-  double seconds = 0.0;
+  double seconds = 0.0, cpu = 0.0;
   for (auto _ : state) {
     MIX_Mixer* mixer = *extension ? CreateVideoMixer() : nullptr;
     if (*extension && !mixer) return state.SkipWithError("no mixer");
+    rusage before{}, after{};
+    getrusage(RUSAGE_SELF, &before);
     const Clock::time_point start = Clock::now();
     bool ok = true;
     if (*extension) {
@@ -362,16 +366,23 @@ void Video(benchmark::State& state, const char* extension) {
       }
     }
     seconds = Milliseconds(start) / 1e3;
+    getrusage(RUSAGE_SELF, &after);
+    cpu = CpuSeconds(after) - CpuSeconds(before);
     state.SetIterationTime(seconds);
     if (mixer) DestroyVideoMixer(mixer);
     std::remove(path.c_str());
     if (!ok) return state.SkipWithError("the video render failed");
   }
-  const double rate = options.videoFrames / seconds;
+  const double rate = options.videoFrames / seconds, cpuPerFrame = cpu / options.videoFrames;
   state.counters["frames_per_second"] = rate;
-  if (!*extension) drawingFramesPerSecond = rate;
-  if (*extension && drawingFramesPerSecond > 0.0)
+  state.counters["cpu_per_frame_ms"] = 1e3 * cpuPerFrame;
+  if (!*extension) {
+    drawingFramesPerSecond = rate;
+    drawingCpuPerFrame = cpuPerFrame;
+  } else if (drawingFramesPerSecond > 0.0) {
     state.counters["overhead_percent"] = 100.0 * (drawingFramesPerSecond / rate - 1.0);
+    state.counters["cpu_overhead_percent"] = 100.0 * (cpuPerFrame / drawingCpuPerFrame - 1.0);
+  }
 }
 
 // ---- Options and registration ----

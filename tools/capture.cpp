@@ -6,13 +6,14 @@
 // pixels with a channel more than 2 off (the capture test's tolerance). With --video it renders
 // the demo with its music into a video file (tools/video_render.h): by default at 1920x1080 and
 // 60 frames a second from the start to the end of the music (10 seconds when the music cannot be
-// loaded), with a progress line when standard error is a terminal.
+// loaded), with a progress line when standard error is a terminal; --crf sets the picture
+// encoder's constant-quality factor (H.264 23 and VP9 33 by default; higher is smaller).
 //
 //   velmora-capture [--size WxH] [--frame SECONDS FILE.png]...
 //                   [--clip FILE.gif|.webp|.mp4|.webm --start SECONDS --seconds SECONDS --fps N
 //                    [--frames-dir DIR]] [--match SCREENSHOT.png FROM TO]
 //   velmora-capture --video FILE.mp4|.webm [--size WxH] [--fps N] [--start SECONDS]
-//                   [--seconds SECONDS]
+//                   [--seconds SECONDS] [--crf N]
 //
 // Run it from the directory that holds "assets" (the height map is read from there), on an X
 // display (scripts/with-xvfb.sh).
@@ -59,6 +60,7 @@ struct Options {
   int clipFps = 10;
   bool secondsGiven = false, fpsGiven = false;
   std::string videoPath;
+  int videoCrf = -1;
   std::string framesDir;  // empty: a temporary folder, removed afterwards
   std::string matchPath;
   int matchFromMs = 0;
@@ -77,7 +79,7 @@ void PrintUsage() {
       " [--frames-dir DIR]]\n"
       "                       [--match SCREENSHOT.png FROM TO]\n"
       "       velmora-capture --video FILE [--size WxH] [--fps N] [--start SECONDS]"
-      " [--seconds SECONDS]\n"
+      " [--seconds SECONDS] [--crf N]\n"
       "A clip's format follows its extension: .gif, .webp, .mp4 or .webm; a video's .mp4 or"
       " .webm.\n",
       stderr);
@@ -112,6 +114,10 @@ bool ParseOptions(int argc, char** argv, Options& options) {
       options.fpsGiven = true;
     } else if (option == "--video" && left >= 1) {
       options.videoPath = argv[++i];
+    } else if (option == "--crf" && left >= 1) {
+      if (!ParseNumber(argv[++i], number) || number < 0.0f || number != std::floor(number))
+        return false;
+      options.videoCrf = static_cast<int>(number);
     } else if (option == "--frames-dir" && left >= 1) {
       options.framesDir = argv[++i];
     } else if (option == "--match" && left >= 3) {
@@ -280,6 +286,8 @@ int MakeVideo(const Options& options) {
   if (options.size.width % 2 != 0 || options.size.height % 2 != 0)
     return Refuse("the video size must be even in both directions, not " + size);
   if (options.clipStart < 0.0f) return Refuse("--start must not be negative");
+  if (options.videoCrf > LargestVideoCrf(path))
+    return Refuse("--crf goes up to " + std::to_string(LargestVideoCrf(path)) + " for " + path);
 
   struct sigaction action = {};
   action.sa_handler = OnStopSignal;
@@ -312,6 +320,7 @@ int MakeVideo(const Options& options) {
   job.fps = options.fpsGiven ? options.clipFps : 60;
   job.start = options.clipStart;
   job.frames = std::max(1, static_cast<int>(std::lround(seconds * job.fps)));
+  job.crf = options.videoCrf;
   job.progress = isatty(STDERR_FILENO);
 
   GlWindow tool;

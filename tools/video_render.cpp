@@ -157,7 +157,7 @@ bool RenderVideo(const VideoJob& job, MIX_Mixer* mixer, const volatile std::sig_
     return false;
   }
   Handover handover;
-  handover.video = OpenVideo(job.path, job.size, job.fps, error);
+  handover.video = OpenVideo(job.path, job.size, job.fps, job.crf, error);
   if (!handover.video) {
     std::fprintf(stderr, "%s\n", error.c_str());
     return false;

@@ -18,6 +18,7 @@ struct VideoJob {
   int fps = 60;
   double start = 0.0;
   int frames = 0;
+  int crf = -1;  // the encoder's constant-quality factor; negative: the container's default
   bool progress = false;  // a progress line on standard error
 };
 

@@ -22,9 +22,14 @@ bool IsVideoPath(const std::string& path);
 // The temporary file written until FinishVideo.
 std::string TemporaryVideoPath(const std::string& path);
 
-// Opens the temporary file and the two encoders for frames of `size` at `fps` a second.
-// Returns null and sets `error` on failure (and leaves no file).
-VideoFile* OpenVideo(const std::string& path, PixelSize size, int fps, std::string& error);
+// The largest constant-quality factor (CRF) of the picture encoder for `path`; lower factors
+// give better pictures and larger files.
+int LargestVideoCrf(const std::string& path);
+
+// Opens the temporary file and the two encoders for frames of `size` at `fps` a second, at the
+// picture encoder's constant-quality factor `crf` (negative: the container's default, 23 for
+// H.264 and 33 for VP9). Returns null and sets `error` on failure (and leaves no file).
+VideoFile* OpenVideo(const std::string& path, PixelSize size, int fps, int crf, std::string& error);
 
 // Encodes the next frame: size.height rows of size.width * 3 bytes, the bottom row first.
 bool WriteVideoFrame(VideoFile* video, const unsigned char* bottomUpRgb, std::string& error);
