@@ -21,9 +21,10 @@ SIZE, FPS, START, SECONDS = "320x180", 30, 3, 2
 CONTAINERS = {".mp4": ("h264", "aac"), ".webm": ("vp9", "opus")}
 STILLS = (0, 31, 59)  # frames compared with the tool's stills
 # PSNR of a decoded frame against the still at its time, both in the video's 4:2:0 BT.709
-# (4:2:0 alone costs the saturated one-pixel lines some 20 dB in RGB, so RGB says little).
-# Measured at 320x180: 34.8 to 40 dB; the stills one frame earlier or later give 29 to 30.
-PSNR_FLOOR = 32.0
+# (4:2:0 alone costs the saturated one-pixel lines some 20 dB in RGB, so RGB says little). At the
+# tests' CRF, measured at 320x180: 38.1 to 50.7 dB; the stills a frame earlier or later give 28.4
+# to 31 (at the default CRF the right frame gave 31.2 to 42, too close to those).
+CRF, PSNR_FLOOR = 15, 35.0
 # The music's waveform through a lossy codec and two resamplers (44.1 to 48 kHz and back): its
 # residual was 4.3 % (AAC) and 5.3 % (Opus) of the music, at an offset of 6 samples (0.14 ms).
 RESIDUAL, OFFSET = 0.1, RATE // 500
@@ -66,7 +67,7 @@ class Video(VelmoraTest):
         for extension in CONTAINERS:
             cls.videos[extension] = cls.folder / f"demo{extension}"
             result = cls.capture("--video", cls.videos[extension], "--size", SIZE, "--fps", FPS,
-                                 "--start", START, "--seconds", SECONDS)
+                                 "--start", START, "--seconds", SECONDS, "--crf", CRF)
             assert result.returncode == 0, result.stderr
 
     # Runs velmora-capture in `cwd` (the source folder) on the display: the process, its standard
@@ -183,7 +184,7 @@ class Video(VelmoraTest):
         for asset in ("audio/test.mp3", "textures/text1.jpg"):
             (folder / "assets" / asset).unlink()
         result = self.capture("--video", "out.mp4", "--size", SIZE, "--fps", FPS, "--start",
-                              START, "--seconds", 0.5, cwd=folder)
+                              START, "--seconds", 0.5, "--crf", CRF, cwd=folder)
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertLines(result.stderr, NO_ASSETS[1:] + NO_ASSETS[:1])  # the music comes first
         self.assertLess(rms(decode(folder / "out.mp4")), 1, "sound without music")
