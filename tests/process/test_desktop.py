@@ -280,10 +280,14 @@ class PipeWire(SoundServer):
         wait_for(lambda: subprocess.run(["pactl", "-s", server, "info"], env=self.base,
                                         capture_output=True).returncode == 0,
                  "PipeWire did not start")
-        for command in (["load-module", "module-null-sink", "sink_name=velmora", f"rate={RATE}",
-                         "channels=2", "format=s16le"], ["set-default-sink", "velmora"]):
-            subprocess.run(["pactl", "-s", server, *command], env=self.base, check=True,
-                           capture_output=True, timeout=TIMEOUT)
+        pactl = ["pactl", "-s", server]
+        subprocess.run([*pactl, "load-module", "module-null-sink", "sink_name=velmora",
+                        f"rate={RATE}", "channels=2", "format=s16le"], env=self.base, check=True,
+                       capture_output=True, timeout=TIMEOUT)
+        # The sink's node comes to the graph a little after the module is loaded.
+        wait_for(lambda: subprocess.run([*pactl, "set-default-sink", "velmora"], env=self.base,
+                                        capture_output=True).returncode == 0,
+                 "PipeWire's null sink did not come")
         self.record(server)
         return self
 
