@@ -45,24 +45,24 @@ uint32_t ReadLittleEndian32(const uint8_t* bytes) {
   return bytes[0] | bytes[1] << 8 | bytes[2] << 16 | static_cast<uint32_t>(bytes[3]) << 24;
 }
 
-// The second packet of the first Ogg stream in the file (a Vorbis stream's comment header), as
-// far as the file holds it: its segments gathered across pages, other streams' pages skipped.
+// The second packet of the Ogg file (a Vorbis stream's comment header), as far as the file holds
+// it: its segments gathered across pages in the order the pages come, whatever stream each names,
+// as stb_vorbis reads them (it keeps no apart streams).
 std::string SecondOggPacket(const uint8_t* file, size_t size) {
   std::string packet;
   int index = 0;
   size_t page = 0;
   while (page + 27 <= size && std::memcmp(file + page, "OggS", 4) == 0) {
-    const bool firstStream = ReadLittleEndian32(file + page + 14) == ReadLittleEndian32(file + 14);
     const size_t segments = file[page + 26];
     size_t body = page + 27 + segments;
     if (body > size) break;
     for (size_t segment = 0; segment < segments; ++segment) {
       const size_t length = file[page + 27 + segment];
       const size_t start = std::min(body, size);
-      if (firstStream && index == 1)
+      if (index == 1)
         packet.append(reinterpret_cast<const char*>(file) + start, std::min(length, size - start));
       body += length;
-      if (firstStream && length < 255 && index++ == 1) return packet;
+      if (length < 255 && index++ == 1) return packet;
     }
     page = body;
   }

@@ -35,12 +35,15 @@ def ogg_crc(page):
 # An Ogg Vorbis tone whose comment header declares a vendor string of 2 GiB, its page's checksum
 # redone. stb_vorbis, the mixer's decoder in the builds that carry SDL_mixer, reads such a string
 # byte by byte past the end of the file for minutes (found by the music fuzz target).
-def vorbis_vendor_of_2_gib(path):
+# With `serial`, the comment header's page names another stream (stb_vorbis reads it all the same).
+def vorbis_vendor_of_2_gib(path, serial=None):
     tone("vorbis", 48000, 1, 660)(path)
     data = bytearray(path.read_bytes())
     length = data.index(b"\x03vorbis") + 7
     data[length:length + 4] = struct.pack("<I", 2**31 - 1)
     page = data.rindex(b"OggS", 0, length)
+    if serial is not None:
+        data[page + 14:page + 18] = struct.pack("<I", serial)
     segments = data[page + 26]
     end = page + 27 + segments + sum(data[page + 27:page + 27 + segments])
     data[page + 22:page + 26] = bytes(4)
@@ -57,6 +60,9 @@ CASES = {
     "Ogg Vorbis at 48000 Hz": (tone("vorbis", 48000, 1, 660), None),
     "MP3 of a quarter second": (tone("mp3", RATE, 0.25, 550), None),
     "Ogg Vorbis declaring a 2 GiB vendor string": (vorbis_vendor_of_2_gib, [
+        "Failed to load music: Ogg Vorbis comment header longer than its file",
+        "Failed to play music: ?*"]),
+    "the same on a page of another stream": (lambda path: vorbis_vendor_of_2_gib(path, 7), [
         "Failed to load music: Ogg Vorbis comment header longer than its file",
         "Failed to play music: ?*"]),
 }
