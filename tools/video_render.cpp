@@ -125,8 +125,8 @@ MIX_Mixer* CreateVideoMixer() {
     std::fprintf(stderr, "MIX_Init failed: %s\n", SDL_GetError());
     return nullptr;
   }
-  const SDL_AudioSpec spec{SDL_AUDIO_F32, videoChannels, videoSampleRate};
-  MIX_Mixer* mixer = MIX_CreateMixer(&spec);
+  const SDL_AudioSpec format{SDL_AUDIO_F32, videoChannels, videoSampleRate};
+  MIX_Mixer* mixer = MIX_CreateMixer(&format);
   if (!mixer) {
     std::fprintf(stderr, "Failed to create mixer: %s\n", SDL_GetError());
     MIX_Quit();
@@ -138,10 +138,10 @@ MIX_Mixer* CreateVideoMixer() {
 }
 
 double MusicSeconds() {
-  SDL_AudioSpec spec{};
+  SDL_AudioSpec format{};
   const Sint64 frames = music ? MIX_GetAudioDuration(music) : 0;
-  if (frames <= 0 || !MIX_GetAudioFormat(music, &spec) || spec.freq <= 0) return 0.0;
-  return static_cast<double>(frames) / spec.freq;
+  if (frames <= 0 || !MIX_GetAudioFormat(music, &format) || format.freq <= 0) return 0.0;
+  return static_cast<double>(frames) / format.freq;
 }
 
 void DestroyVideoMixer(MIX_Mixer* mixer) {
