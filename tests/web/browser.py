@@ -1,7 +1,8 @@
-# The three browser engines, each driven through the same few calls (Page), and a static web
-# server that puts the probe (probe.js) at the top of the page it serves. Chromium runs headless,
-# with WebGL 2 from SwiftShader (its renderer on the CPU); Firefox and WebKitGTK run in a real
-# window on the X display, with WebGL 2 from Mesa's llvmpipe.
+# The three browser engines, each driven through the same few calls (Page), a static web server
+# that puts the probe (probe.js) at the top of the page it serves, and the measures of pictures
+# the tests share. Chromium runs headless, with WebGL 2 from SwiftShader (its renderer on the
+# CPU); Firefox and WebKitGTK run in a real window on the X display, with WebGL 2 from Mesa's
+# llvmpipe.
 
 import json
 import os
@@ -25,6 +26,15 @@ CACHE = Path(os.environ.get("VELMORA_CACHE", Path.home() / ".cache/velmora"))
 PUPPETEER = CACHE / f"npm-puppeteer-core-{os.environ.get('VELMORA_PUPPETEER_VERSION', '')}"
 
 
+def pixels_of(picture, *convert):  # a picture's RGB bytes, read by ImageMagick as `convert` says
+    return subprocess.run(["convert", *convert, "-depth", "8", "rgb:-"], input=picture,
+                          capture_output=True, check=True).stdout
+
+
+def blocks(picture, *convert):  # the means of a picture's 8 x 8 blocks (ImageMagick's box filter)
+    return pixels_of(picture, *convert, "-scale", "12.5%")
+
+
 class Site(ThreadingHTTPServer):
     # `folder` served on a free local port, at .url, for a with-block; its index.html starts with
     # the probe and its `settings` (probe.js).
@@ -35,11 +45,36 @@ class Site(ThreadingHTTPServer):
         class Handler(SimpleHTTPRequestHandler):
             def do_GET(self):
                 if self.path.split("?")[0] not in ("/", "/index.html"):
-                    return super().do_GET()
+                    return self.send_part() or super().do_GET()
                 self.send_response(200)
                 self.send_header("Content-Type", "text/html")
                 self.end_headers()
                 self.wfile.write(page.encode())
+
+            # The bytes a Range header asks for, as a media element asks for them to seek (a
+            # server without ranges makes a video unseekable in Chromium); False without one.
+            def send_part(self):
+                asked = re.fullmatch(r"bytes=(\d+)-(\d*)", self.headers.get("Range", ""))
+                path = Path(self.translate_path(self.path))
+                if not (asked and path.is_file()):
+                    return False
+                size = path.stat().st_size
+                first, last = int(asked[1]), min(int(asked[2] or size - 1), size - 1)
+                if first > last:
+                    self.send_error(416)
+                    return True
+                self.send_response(206)
+                self.send_header("Content-Type", self.guess_type(str(path)))
+                self.send_header("Content-Range", f"bytes {first}-{last}/{size}")
+                self.send_header("Content-Length", str(last - first + 1))
+                self.end_headers()
+                with open(path, "rb") as file:
+                    file.seek(first)
+                    left = last - first + 1
+                    while left and (chunk := file.read(min(left, 1 << 20))):
+                        self.wfile.write(chunk)
+                        left -= len(chunk)
+                return True
 
             def log_message(self, *args):
                 pass

@@ -13,7 +13,7 @@ from collections import namedtuple
 from fnmatch import fnmatchcase
 from pathlib import Path
 
-from browser import SITE, Chromium, Firefox, Site, WebKit
+from browser import SITE, Chromium, Firefox, Site, WebKit, blocks, pixels_of
 
 CAPTURE = Path(os.environ.get("VELMORA_CAPTURE", "build/release/tools/velmora-capture")).resolve()
 ASSETS = Path(__file__).parents[2] / "assets"
@@ -57,15 +57,6 @@ CASES = (((512, 288), 1, ("click", 5, 5), 3.0, "", [], (3.1, ""), (456, 320), 2)
 def copy(test, folder, missing):  # a copy of `folder` less the files named `missing`
     target = Path(test.enterContext(tempfile.TemporaryDirectory())) / folder.name
     return shutil.copytree(folder, target, ignore=shutil.ignore_patterns(missing))
-
-
-def pixels_of(picture, *convert):  # a picture's RGB bytes, read by ImageMagick as `convert` says
-    return subprocess.run(["convert", *convert, "-depth", "8", "rgb:-"], input=picture,
-                          capture_output=True, check=True).stdout
-
-
-def blocks(picture, *convert):  # the means of a picture's 8 x 8 blocks (ImageMagick's box filter)
-    return pixels_of(picture, *convert, "-scale", "12.5%")
 
 
 def capture(test, size, seconds, missing):  # velmora-capture's frame, the assets less `missing`
