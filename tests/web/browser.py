@@ -8,6 +8,7 @@ import json
 import os
 import re
 import subprocess
+import sys
 import tempfile
 import threading
 import time
@@ -82,6 +83,12 @@ class Site(ThreadingHTTPServer):
         super().__init__(("127.0.0.1", 0), partial(Handler, directory=folder))
         self.url = f"http://127.0.0.1:{self.server_port}/"
         threading.Thread(target=self.serve_forever, daemon=True).start()
+
+    # A browser may drop a connection it no longer needs (a media element that seeks): no
+    # report for that.
+    def handle_error(self, request, client_address):
+        if not isinstance(sys.exc_info()[1], ConnectionError):
+            super().handle_error(request, client_address)
 
     def __exit__(self, *exc):
         self.shutdown()
