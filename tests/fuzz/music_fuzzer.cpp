@@ -45,9 +45,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  EnterFuzzWorkdir(data, size);
+  WriteFuzzInput(data, size);
   LoadMusic(deviceMixer, "/audio/music");
-  LeaveFuzzWorkdir();
   if (!music) return 0;
   if (MIX_SetTrackAudio(track, music) && MIX_PlayTrack(track, 0)) {
     for (int i = 0; i < renderLimitBlocks && MIX_TrackPlaying(track); ++i) {

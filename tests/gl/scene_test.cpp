@@ -7,10 +7,12 @@
 #include <array>
 #include <glm/ext/matrix_clip_space.hpp>
 #include <glm/glm.hpp>
+#include <set>
 #include <tuple>
 #include <utility>
 #include <vector>
 
+#include "geometry/mesh_buffers.h"
 #include "geometry/tile_grid.h"
 #include "render/frame.h"
 #include "render/light_shafts.h"
@@ -230,6 +232,33 @@ TEST_F(Scene, TheLightMaskTakesEachFramesSize) {
   RenderFrame(w, 0, 6.0f);
   EXPECT_EQ(maskSize(), sizes[0]);
   EXPECT_EQ(lightMaskTexture, texture);
+}
+
+// The live GL objects among the names below 4096, as (kind, name).
+std::set<std::pair<int, GLuint>> LiveObjects() {
+  std::set<std::pair<int, GLuint>> live;
+  for (GLuint name = 1; name < 4096; ++name) {
+    for (const auto [kind, is] : {std::pair{0, glIsBuffer},
+                                  {1, glIsVertexArray},
+                                  {2, glIsTexture},
+                                  {3, glIsFramebuffer},
+                                  {4, glIsRenderbuffer},
+                                  {5, glIsProgram},
+                                  {6, glIsShader}}) {
+      if (is(name)) live.emplace(kind, name);
+    }
+  }
+  return live;
+}
+
+// Shutdown deletes every GL object that start-up made (shaders once linked) but the screen quad's
+// two and the height map, which the context releases with itself.
+TEST(SceneLifetime, ShutdownDeletesWhatStartUpMadeButWhatTheContextReleases) {
+  std::set<std::pair<int, GLuint>> expected = LiveObjects();
+  CreateScene(w, h);
+  expected.insert({{0, screenQuadVbo}, {1, screenQuadVao}, {2, heightMapTexture}});
+  DeleteScene();
+  EXPECT_EQ(LiveObjects(), expected);
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 # usage: check_benchmark.py BENCHMARK JSON
-# Runs velmora-benchmark on a tiny configuration and checks the counted goals in its JSON: every
-# benchmark ran, the system's own frame code allocates nothing (and the counter counts: the driver
+# Runs velmora-benchmark on a tiny configuration and checks the counted goals in its JSON: no
+# benchmark failed, the system's own frame code allocates nothing (and the counter counts: the driver
 # allocates in the real loop), the loop creates no GL object per frame and paces a frame that fits
 # the budget to no less than 1/60 s. No duration is compared with a limit.
 
@@ -11,13 +11,10 @@ import sys
 import unittest
 
 BENCHMARK, OUTPUT = sys.argv[1], sys.argv[2]
-FAMILIES = {"StartUp", "BuildTriangleGrid", "OwnCpu", "Frame", "Clear", "LightMask", "Backdrop",
-            "Tiles", "Composite", "Present", "Pacing/fits", "Pacing/program", "Video/draw",
-            "Video/mp4", "Video/webm"}
 
 
 class Benchmark(unittest.TestCase):
-    def test_every_benchmark_runs_and_the_counted_goals_hold(self):
+    def test_the_counted_goals_hold(self):
         options = ["--sizes=64x36", "--grids=10x4", "--window=64x36", "--pacing-frames=12",
                    "--video-frames=4",
                    f"--benchmark_out={OUTPUT}", "--benchmark_out_format=json"]
@@ -26,7 +23,6 @@ class Benchmark(unittest.TestCase):
         report = json.load(open(OUTPUT))
         runs = {re.split(r"/(?:width|columns|iterations)", run["name"])[0]: run
                 for run in report["benchmarks"]}
-        self.assertEqual(set(runs), FAMILIES)
         self.assertFalse([run["name"] for run in report["benchmarks"] if "error_occurred" in run])
         fits, program, own = runs["Pacing/fits"], runs["Pacing/program"], runs["OwnCpu"]
         self.assertEqual((fits["gl_objects_per_frame"], program["gl_objects_per_frame"]), (0, 0))

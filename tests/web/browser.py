@@ -1,39 +1,40 @@
-# The three browser engines, each driven through the same few calls (Page), a static web server
-# that puts the probe (probe.js) at the top of the page it serves, and the measures of pictures
-# the tests share. Chromium runs headless, with WebGL 2 from SwiftShader (its renderer on the
-# CPU); Firefox and WebKitGTK run in a real window on the X display, with WebGL 2 from Mesa's
-# llvmpipe.
+# The three browser engines, each driven through the same few calls (Page), and a static web
+# server that puts the probe (probe.js) at the top of the page it serves. Chromium runs headless
+# with WebGL 2 from SwiftShader (its renderer on the CPU) and Firefox in a window on the X
+# display, both driven over WebDriver BiDi (Chromium's through chromedriver); WebKitGTK's
+# MiniBrowser in a window, driven over classic WebDriver by WebKitWebDriver, which has no BiDi.
+# The windowed ones draw WebGL 2 with Mesa's llvmpipe and get a PulseAudio server of their own:
+# without a sound server they keep every audio context from running.
 
 import json
 import os
 import re
+import socket
 import subprocess
-import sys
-import tempfile
 import threading
 import time
+import urllib.request
 from functools import partial
 from http.server import SimpleHTTPRequestHandler, ThreadingHTTPServer
 from pathlib import Path
 
-from selenium.webdriver import (Chrome, ChromeOptions, ChromeService, WebKitGTK, WebKitGTKOptions,
-                                WebKitGTKService)
-from selenium.webdriver.common.action_chains import ActionChains
+import websocket
+from harness import PULSEAUDIO, Environment, wait_for
 
 SITE = Path(os.environ.get("VELMORA_WEB_SITE", "build/release/tests/web/site"))
 TIMEOUT = float(os.environ.get("VELMORA_WEB_TIMEOUT", "120"))
-PROBE = (Path(__file__).parent / "probe.js").read_text()  # the page's clock, frames and audio
-CACHE = Path(os.environ.get("VELMORA_CACHE", Path.home() / ".cache/velmora"))
-PUPPETEER = CACHE / f"npm-puppeteer-core-{os.environ.get('VELMORA_PUPPETEER_VERSION', '')}"
-
-
-def pixels_of(picture, *convert):  # a picture's RGB bytes, read by ImageMagick as `convert` says
-    return subprocess.run(["convert", *convert, "-depth", "8", "rgb:-"], input=picture,
-                          capture_output=True, check=True).stdout
-
-
-def blocks(picture, *convert):  # the means of a picture's 8 x 8 blocks (ImageMagick's box filter)
-    return pixels_of(picture, *convert, "-scale", "12.5%")
+PROBE = (Path(__file__).parent / "probe.js").read_text()
+# Chromium: audio waits for a user gesture, as in a browser with its default settings. Firefox:
+# WebGL on llvmpipe, which it otherwise leaves out as too slow; audio waits for a click or a key
+# press, as with its default settings; no first-run pages.
+CHROMIUM_FLAGS = ["--headless=new", "--no-sandbox", "--use-angle=swiftshader",
+                  "--enable-unsafe-swiftshader", "--mute-audio",
+                  "--autoplay-policy=user-gesture-required"]
+FIREFOX_PREFS = {"webgl.force-enabled": True, "media.autoplay.default": 1,
+                 "media.autoplay.block-webaudio": True, "browser.aboutwelcome.enabled": False,
+                 "browser.startup.homepage_override.mstone": "ignore",
+                 "datareporting.policy.dataSubmissionEnabled": False}
+MINIBROWSER = "/usr/lib/x86_64-linux-gnu/webkit2gtk-4.1/MiniBrowser"
 
 
 class Site(ThreadingHTTPServer):
@@ -46,36 +47,11 @@ class Site(ThreadingHTTPServer):
         class Handler(SimpleHTTPRequestHandler):
             def do_GET(self):
                 if self.path.split("?")[0] not in ("/", "/index.html"):
-                    return self.send_part() or super().do_GET()
+                    return super().do_GET()
                 self.send_response(200)
                 self.send_header("Content-Type", "text/html")
                 self.end_headers()
                 self.wfile.write(page.encode())
-
-            # The bytes a Range header asks for, as a media element asks for them to seek (a
-            # server without ranges makes a video unseekable in Chromium); False without one.
-            def send_part(self):
-                asked = re.fullmatch(r"bytes=(\d+)-(\d*)", self.headers.get("Range", ""))
-                path = Path(self.translate_path(self.path))
-                if not (asked and path.is_file()):
-                    return False
-                size = path.stat().st_size
-                first, last = int(asked[1]), min(int(asked[2] or size - 1), size - 1)
-                if first > last:
-                    self.send_error(416)
-                    return True
-                self.send_response(206)
-                self.send_header("Content-Type", self.guess_type(str(path)))
-                self.send_header("Content-Range", f"bytes {first}-{last}/{size}")
-                self.send_header("Content-Length", str(last - first + 1))
-                self.end_headers()
-                with open(path, "rb") as file:
-                    file.seek(first)
-                    left = last - first + 1
-                    while left and (chunk := file.read(min(left, 1 << 20))):
-                        self.wfile.write(chunk)
-                        left -= len(chunk)
-                return True
 
             def log_message(self, *args):
                 pass
@@ -84,196 +60,153 @@ class Site(ThreadingHTTPServer):
         self.url = f"http://127.0.0.1:{self.server_port}/"
         threading.Thread(target=self.serve_forever, daemon=True).start()
 
-    # A browser may drop a connection it no longer needs (a media element that seeks): no
-    # report for that.
-    def handle_error(self, request, client_address):
-        if not isinstance(sys.exc_info()[1], ConnectionError):
-            super().handle_error(request, client_address)
-
     def __exit__(self, *exc):
         self.shutdown()
         super().__exit__(*exc)
 
 
-class PulseAudio:
-    # A PulseAudio server of its own, whose one sink, the default playback device, is a null
-    # sink: without a sound server Firefox and WebKitGTK keep every audio context from running.
-    # env names it to the browser.
-    def __init__(self):
-        self.folder = tempfile.TemporaryDirectory(prefix="velmora-")
-        self.env = dict(os.environ, PULSE_SERVER=f"unix:{self.folder.name}/native")
-        self.server = subprocess.Popen(
-            ["pulseaudio", "--daemonize=no", "-n", "--exit-idle-time=-1",
-             f"--load=module-native-protocol-unix socket={self.folder.name}/native "
-             "auth-anonymous=1", "--load=module-null-sink sink_name=velmora"],
-            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-            env=dict(self.env, HOME=self.folder.name, XDG_RUNTIME_DIR=self.folder.name))
-        end = time.monotonic() + 10
-        while subprocess.run(["pactl", "info"], env=self.env, capture_output=True).returncode:
-            if time.monotonic() > end or self.server.poll() is not None:
-                self.close()
-                raise AssertionError("PulseAudio did not start")
-            time.sleep(0.05)
+# A WebDriver server (`command` given a free port), and a new session of it with `capabilities`:
+# the process, the session's address and what it answered.
+def webdriver(command, capabilities, env=None):
+    with socket.socket() as free:
+        free.bind(("127.0.0.1", 0))
+        port = free.getsockname()[1]
+    driver = subprocess.Popen([*command, f"--port={port}"], env=env, stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL)
+    url = f"http://127.0.0.1:{port}/session"
+    wait_for(lambda: socket.socket().connect_ex(("127.0.0.1", port)) == 0, "no WebDriver")
+    answer = post(url, {"capabilities": {"alwaysMatch": capabilities}})
+    return driver, f"{url}/{answer['sessionId']}", answer["capabilities"]
 
-    def close(self):
-        self.server.terminate()
-        self.server.wait()
-        self.folder.cleanup()
+
+def post(url, body):
+    request = urllib.request.Request(url, json.dumps(body).encode(),
+                                     {"Content-Type": "application/json"})
+    return json.loads(urllib.request.urlopen(request, timeout=TIMEOUT).read())["value"]
 
 
 class Page:
-    # One browser for a with-block, showing one page. Each engine gives: open (the page at
-    # width x height CSS pixels and `scale` device pixels each), resize, evaluate (the value of
-    # the script's last statement), click and key (the user's gestures), console ((level, text)
-    # of each message since the last call, level one of error, warning, info, debug; None where
-    # the engine's driver does not give the console) and close.
+    # One browser for a with-block, showing one page: open (the page at width x height CSS pixels
+    # and `scale` device pixels each), resize, evaluate (the value of the script's last
+    # statement), click and key (the user's gestures). Over WebDriver BiDi: one JSON command a
+    # message on the session's socket, answered by the message with its id (events between are
+    # dropped).
+    id = 0
+
     def __enter__(self):
+        self.context = self.call("browsingContext.getTree")["contexts"][0]["context"]
         return self
 
     def __exit__(self, *exc):
-        self.close()
+        if getattr(self, "session", None):  # the WebDriver session ends with its browser
+            urllib.request.urlopen(urllib.request.Request(self.session, method="DELETE"))
+        self.browser.terminate()
+        self.browser.wait()
+        if getattr(self, "sound", None):
+            self.sound.__exit__(None, None, None)
 
     def wait_for(self, script, timeout=TIMEOUT):  # until the script's value is truthy; that value
-        end = time.monotonic() + timeout
-        while not (value := self.evaluate(script)):
-            if time.monotonic() > end:
-                raise AssertionError(f"timed out waiting for {script}; {self.console()}")
-            time.sleep(0.1)
-        return value
+        wait_for(lambda: self.evaluate(script), f"timed out waiting for {script}", timeout)
+        return self.evaluate(script)
 
-
-class Selenium(Page):  # what the engines driven by Selenium share
-    def evaluate(self, script):
-        return self.driver.execute_script("return eval(arguments[0])", script)
-
-    def click(self, x, y):
-        ActionChains(self.driver).move_by_offset(x, y).click().perform()
-
-    def key(self, key):
-        ActionChains(self.driver).send_keys(key).perform()
-
-    def close(self):
-        if self.driver:
-            self.driver.quit()
-
-
-class Chromium(Selenium):
-    # Headless, driven by Selenium through chromedriver, with the DevTools commands that
-    # WebDriver lacks. chromedriver gives each session a profile of its own; audio waits for a
-    # user gesture, as in a browser with its default settings. The driver is named, so that
-    # Selenium never looks for one to download.
-    FLAGS = ["--headless=new", "--no-sandbox", "--use-angle=swiftshader",
-             "--enable-unsafe-swiftshader", "--mute-audio",
-             "--autoplay-policy=user-gesture-required"]
-    LEVELS = {"SEVERE": "error", "WARNING": "warning", "INFO": "info", "DEBUG": "debug"}
-
-    def __init__(self):
-        options = ChromeOptions()
-        options.binary_location = os.environ.get("VELMORA_CHROMIUM", "/usr/bin/chromium")
-        for flag in self.FLAGS:
-            options.add_argument(flag)
-        options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
-        self.driver = Chrome(options, ChromeService("/usr/bin/chromedriver"))
+    def call(self, method, **params):
+        self.id += 1
+        self.socket.send(json.dumps({"id": self.id, "method": method, "params": params}))
+        while (answer := json.loads(self.socket.recv())).get("id") != self.id:
+            pass
+        if answer["type"] == "error":
+            raise AssertionError(f"{method}: {answer['message']}")
+        return answer["result"]
 
     def open(self, url, width, height, scale):
         self.resize(width, height, scale)
-        self.driver.get(url)
+        self.call("browsingContext.navigate", context=self.context, url=url, wait="complete")
 
     def resize(self, width, height, scale):
-        self.driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride", dict(
-            width=width, height=height, deviceScaleFactor=scale, mobile=False))
+        self.call("browsingContext.setViewport", context=self.context, devicePixelRatio=scale,
+                  viewport={"width": width, "height": height})
 
-    # The text without chromedriver's "SOURCE LINE:COLUMN " or "SOURCE - " and the quotes
-    # around strings.
-    def console(self):
-        return [(self.LEVELS[e["level"]], re.sub(r'^\S+ [\d:-]+ "?(.*?)"?$', r"\1", e["message"],
-                                                 flags=re.S))
-                for e in self.driver.get_log("browser")]
+    def evaluate(self, script):
+        result = self.call("script.evaluate", target={"context": self.context},
+                           expression=f"JSON.stringify((0, eval)({json.dumps(script)}))",
+                           awaitPromise=False)
+        if result["type"] == "exception":
+            raise AssertionError(f"{script}: {result['exceptionDetails']['text']}")
+        return json.loads(result["result"].get("value", "null"))
+
+    def gesture(self, source, *actions):
+        self.call("input.performActions", context=self.context, actions=[
+            {"type": source, "id": source, "actions": list(actions)}])
+
+    def click(self, x, y):
+        self.gesture("pointer", {"type": "pointerMove", "x": x, "y": y},
+                     {"type": "pointerDown", "button": 0}, {"type": "pointerUp", "button": 0})
+
+    def key(self, key):
+        self.gesture("key", {"type": "keyDown", "value": key}, {"type": "keyUp", "value": key})
 
 
-class WebKit(Selenium):
-    # WebKitGTK's MiniBrowser in a window, driven by Selenium through WebKitWebDriver. Its
-    # device pixel ratio is GTK's window scale (GDK_SCALE), fixed when it starts, so the browser
-    # is started by open. WebKitWebDriver has no command that reads the console.
-    BROWSER = "/usr/lib/x86_64-linux-gnu/webkit2gtk-4.1/MiniBrowser"
-
+class Chromium(Page):  # its chromedriver named: nothing looks for one to download
     def __init__(self):
-        self.driver, self.sound = None, PulseAudio()
+        self.browser, self.session, answered = webdriver(["chromedriver"], {"webSocketUrl": True,
+            "goog:chromeOptions": {"binary": os.environ.get("VELMORA_CHROMIUM", "/usr/bin/chromium"),
+                                   "args": CHROMIUM_FLAGS}})
+        self.socket = websocket.create_connection(answered["webSocketUrl"], timeout=TIMEOUT,
+                                                  suppress_origin=True)
+
+
+class Firefox(Page):  # with a profile of its own, speaking BiDi itself
+    def __init__(self):
+        self.sound = Environment(PULSEAUDIO).__enter__()
+        profile = self.sound.folder / "profile"
+        profile.mkdir()
+        (profile / "user.js").write_text("".join(f"user_pref({json.dumps(name)}, "
+                                                 f"{json.dumps(value)});\n"
+                                                 for name, value in FIREFOX_PREFS.items()))
+        self.browser = subprocess.Popen(
+            [os.environ.get("VELMORA_FIREFOX", "firefox-esr"), "--remote-debugging-port=0",
+             "--profile", profile, "--no-remote", "about:blank"], stdout=subprocess.DEVNULL,
+            stderr=subprocess.PIPE, text=True, env=self.sound.environ())
+        address = next(found for line in self.browser.stderr
+                       if (found := re.search(r"WebDriver BiDi listening on (ws://\S+)", line)))
+        threading.Thread(target=self.browser.stderr.read, daemon=True).start()
+        self.socket = websocket.create_connection(f"{address[1]}/session", timeout=TIMEOUT,
+                                                  suppress_origin=True)
+        self.call("session.new", capabilities={})
+
+
+class WebKit(Page):
+    # Over classic WebDriver. Its device pixel ratio is GTK's window scale (GDK_SCALE), fixed when
+    # it starts, so the browser is started by open.
+    def __init__(self):
+        self.sound = Environment(PULSEAUDIO).__enter__()
+
+    def __enter__(self):
+        return self
+
+    def command(self, path, **body):
+        return post(f"{self.session}/{path}", body)
 
     def open(self, url, width, height, scale):
-        options = WebKitGTKOptions()
-        options.binary_location = os.environ.get("VELMORA_MINIBROWSER", self.BROWSER)
-        options.add_argument("--automation")
-        service = WebKitGTKService("/usr/bin/WebKitWebDriver",
-                                   env=dict(self.sound.env, GDK_SCALE=str(scale)))
-        self.driver = WebKitGTK(options=options, service=service)
-        self.driver.get("about:blank")
+        self.browser, self.session, _ = webdriver(["WebKitWebDriver"], {
+            "webkitgtk:browserOptions": {"binary": os.environ.get("VELMORA_MINIBROWSER",
+                                                                  MINIBROWSER),
+                                         "args": ["--automation"]}},
+            dict(self.sound.environ(), GDK_SCALE=str(scale)))
         self.resize(width, height, scale)
-        self.driver.get(url)
+        self.command("url", url=url)
 
     # The window's size less what its toolbar and borders take, in two steps: the first shows
     # how much that is, once the window has taken the size asked (on a loaded machine later).
     def resize(self, width, height, scale):
-        self.driver.set_window_size(width, height)
-        for _ in range(200):
-            outer = self.driver.get_window_size()
-            inner = self.evaluate("[innerWidth, innerHeight]")
-            if (outer["width"], outer["height"]) == (width, height) and inner[1] < height:
-                break
-            time.sleep(0.05)
-        self.driver.set_window_size(2 * width - inner[0], 2 * height - inner[1])
-
-    def console(self):
-        return None
-
-    def close(self):
-        super().close()
-        self.sound.close()
-
-
-class Firefox(Page):
-    # Firefox ESR in a window, driven over WebDriver BiDi by puppeteer-core (firefox.cjs, a node
-    # process that takes one request a line); puppeteer-core is installed into the cache folder
-    # by the tests' set-up (install-puppeteer.sh).
-    def __init__(self):
-        self.sound = PulseAudio()
-        self.node = subprocess.Popen(
-            ["node", Path(__file__).parent / "firefox.cjs"], stdin=subprocess.PIPE,
-            stdout=subprocess.PIPE, text=True,
-            env=dict(self.sound.env, NODE_PATH=str(PUPPETEER / "node_modules")))
-
-    def call(self, *request):
-        self.node.stdin.write(json.dumps(request) + "\n")
-        self.node.stdin.flush()
-        answer = json.loads(self.node.stdout.readline() or '{"error": "node ended"}')
-        if "error" in answer:
-            raise AssertionError(f"Firefox: {request[0]}: {answer['error']}")
-        return answer["value"]
-
-    def open(self, url, width, height, scale):
-        self.call("load", url, width, height, scale)
-
-    def resize(self, width, height, scale):
-        self.call("resize", width, height, scale)
+        self.command("window/rect", width=width, height=height)
+        wait_for(lambda: [*map(self.command("window/rect").get, ("width", "height"))] == [
+            width, height] and self.evaluate("innerHeight") < height, "the window kept its size")
+        inner = self.evaluate("[innerWidth, innerHeight]")
+        self.command("window/rect", width=2 * width - inner[0], height=2 * height - inner[1])
 
     def evaluate(self, script):
-        return self.call("evaluate", script)
+        return self.command("execute/sync", script="return eval(arguments[0])", args=[script])
 
-    def click(self, x, y):
-        self.call("click", x, y)
-
-    def key(self, key):
-        self.call("key", key)
-
-    def console(self):
-        return [tuple(message) for message in self.call("console")]
-
-    def close(self):
-        self.node.stdin.close()
-        self.node.stdout.close()
-        try:
-            self.node.wait(30)
-        except subprocess.TimeoutExpired:
-            self.node.kill()
-            self.node.wait()
-        self.sound.close()
+    def gesture(self, source, *actions):
+        self.command("actions", actions=[{"type": source, "id": source, "actions": list(actions)}])

@@ -7,11 +7,19 @@
 // them, read back at its end (rows from the bottom up, RGBA, base64) with their size; the size
 // of the light mask, whose storage is the one texture specified without data; a request for
 // fullscreen, which the page never makes (it would take the screen and change the drawing
-// size), as a console error; and the audio context, the number of its output callbacks and the
-// peak level they reached.
+// size), as a console error; the audio context and the peak level its output reached; and the
+// console, as [level, text] (level one of error, warning,
+// info, debug), with the page's uncaught errors and, at the end of each frame, any WebGL error.
 // In a block, so that none of its names is the page's.
 {
-const probe = window.velmoraProbe = { draws: 0, frames: [], audioCalls: 0, audioPeak: 0 };
+const probe = window.velmoraProbe = { draws: 0, frames: [], audioPeak: 0, console: [] };
+for (const [name, level] of [['log', 'info'], ['info', 'info'], ['warn', 'warning'],
+  ['error', 'error'], ['debug', 'debug']]) {
+  const real = console[name];
+  console[name] = (...args) => probe.console.push([level, args.join(' ')]) && real.apply(console, args);
+}
+addEventListener('error', (e) => console.error(`Uncaught: ${e.message}`));
+addEventListener('unhandledrejection', (e) => console.error(`Unhandled: ${e.reason}`));
 const realNow = performance.now.bind(performance), realDateNow = Date.now;
 performance.now = () => probe.clock ?? realNow();
 Date.now = () => probe.clock ?? realDateNow();
@@ -20,6 +28,8 @@ const drawArrays = gl.drawArrays, texImage2D = gl.texImage2D;
 gl.drawArrays = function (...args) {
   if (!probe.skip) drawArrays.apply(this, args);
   if (++probe.draws % 4 !== 0) return;
+  const error = this.getError();
+  if (error) console.error(`WebGL error 0x${error.toString(16)} in frame ${probe.frames.length}`);
   if (probe.grab) {
     const [width, height] = [this.drawingBufferWidth, this.drawingBufferHeight];
     const pixels = new Uint8Array(width * height * 4);
@@ -46,7 +56,6 @@ AudioContext.prototype.createScriptProcessor = function (...args) {
   probe.audioContext = this;
   // Listens after the program's own handler, which it sets right after it creates the node.
   queueMicrotask(() => node.addEventListener('audioprocess', (e) => {
-    probe.audioCalls += 1;
     probe.audioPeak = Math.max(probe.audioPeak, ...e.outputBuffer.getChannelData(0).map(Math.abs));
   }));
   return node;

@@ -1,0 +1,141 @@
+// Frame probe: a shared library preloaded (LD_PRELOAD) into the real program by the desktop tests,
+// for what only the running process can tell. GL errors are Mesa's to report (MESA_DEBUG), GL
+// objects made per frame the benchmark's to count.
+//
+// - VELMORA_FIXED_TICKS (milliseconds): SDL_GetTicks returns that value, which fixes the frame
+//   time of every frame while SDL's own clock runs on.
+// - VELMORA_PROBE_FILE: after every presented frame, that file is replaced by lines "KEY VALUE":
+//   frames (presented so far), viewport (the last glViewport size, WxH) and viewport_frame (the
+//   frame that set it first), first_viewport, mask (the last texture level 0 defined without
+//   data, which is how the light mask is made and re-specified), mask_frame and first_mask, and
+//   SDL's video_driver and audio_driver. Frames count from 1; start-up counts as the first frame.
+// - VELMORA_PROBE_FRAME (a path) and VELMORA_PROBE_FRAME_NUMBER (from 1; default 1): that frame
+//   is read back from the back buffer just before it is presented and written there as a binary
+//   PPM, the window's pixel size: what the program drew where the window system shows no
+//   screenshot (zink on a virtual X server without DRI3, desktops that give a test none).
+//
+// The probe interposes SDL_GL_GetProcAddress, the resolver the program hands its GL loader, to
+// wrap glViewport and glTexImage2D, and SDL_GL_SwapWindow and SDL_GetTicks. Everything runs on the
+// thread that owns the GL context.
+#define _GNU_SOURCE
+#include <SDL3/SDL.h>
+#include <dlfcn.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+typedef void (*Viewport)(int, int, int, int);
+typedef void (*TexImage2D)(unsigned, int, int, int, int, int, unsigned, unsigned, const void*);
+typedef void (*ReadPixels)(int, int, int, int, unsigned, unsigned, void*);
+#define GL_RGBA 0x1908
+#define GL_UNSIGNED_BYTE 0x1401
+
+struct Size {
+  int first[2], last[2];
+  unsigned long frame;  // the frame that set `last` first
+};
+
+static struct Size viewport, mask;
+static unsigned long frames, frameNumber = 1;
+static Viewport realViewport;
+static TexImage2D realTexImage2D;
+
+// The next definition of `name` after this library's: the program's SDL.
+static SDL_FunctionPointer Next(const char* name) {
+  void* symbol = dlsym(RTLD_NEXT, name);
+  SDL_FunctionPointer function;
+  if (!symbol) {
+    fprintf(stderr, "frame_probe: %s not found\n", name);
+    abort();
+  }
+  memcpy(&function, &symbol, sizeof function);  // ISO C has no cast from an object pointer
+  return function;
+}
+
+static void Note(struct Size* size, int width, int height) {
+  if (!size->frame) memcpy(size->first, (int[]){width, height}, sizeof size->first);
+  if (!size->frame || width != size->last[0] || height != size->last[1]) size->frame = frames + 1;
+  memcpy(size->last, (int[]){width, height}, sizeof size->last);
+}
+
+static void ProbeViewport(int x, int y, int width, int height) {
+  Note(&viewport, width, height);
+  realViewport(x, y, width, height);
+}
+
+static void ProbeTexImage2D(unsigned target, int level, int internal, int width, int height,
+                            int border, unsigned format, unsigned type, const void* pixels) {
+  if (level == 0 && !pixels) Note(&mask, width, height);
+  realTexImage2D(target, level, internal, width, height, border, format, type, pixels);
+}
+
+SDL_FunctionPointer SDL_GL_GetProcAddress(const char* name) {
+  SDL_FunctionPointer (*real)(const char*) =
+      (SDL_FunctionPointer (*)(const char*))Next("SDL_GL_GetProcAddress");
+  const SDL_FunctionPointer function = real(name);
+  if (function && strcmp(name, "glViewport") == 0) {
+    realViewport = (Viewport)function;
+    return (SDL_FunctionPointer)ProbeViewport;
+  }
+  if (function && strcmp(name, "glTexImage2D") == 0) {
+    realTexImage2D = (TexImage2D)function;
+    return (SDL_FunctionPointer)ProbeTexImage2D;
+  }
+  return function;
+}
+
+Uint64 SDL_GetTicks(void) {
+  const char* fixed = getenv("VELMORA_FIXED_TICKS");
+  return fixed ? strtoull(fixed, NULL, 10) : ((Uint64 (*)(void))Next("SDL_GetTicks"))();
+}
+
+// Writes `rows` rows of `bytes` each from `data` to `path`, the last row first when `upward`,
+// after `header`, through a temporary file, so that a reader never sees half of it.
+static void Replace(const char* path, const char* header, const unsigned char* data, size_t bytes,
+                    int rows, bool upward) {
+  char temporary[4096];
+  snprintf(temporary, sizeof temporary, "%s.tmp", path);
+  FILE* file = fopen(temporary, "wb");
+  if (!file) return;
+  fputs(header, file);
+  for (int row = 0; row < rows; row++)
+    fwrite(data + bytes * (upward ? rows - 1 - row : row), 1, bytes, file);
+  if (fclose(file) == 0) rename(temporary, path);
+}
+
+// The back buffer as a PPM: RGB rows from the top.
+static void DumpFrame(SDL_Window* window, const char* path) {
+  int width = 0, height = 0;
+  if (!SDL_GetWindowSizeInPixels(window, &width, &height) || width <= 0 || height <= 0) return;
+  const size_t pixels = (size_t)width * height;
+  unsigned char* data = malloc(pixels * 4);
+  if (!data) return;
+  ((ReadPixels)SDL_GL_GetProcAddress("glReadPixels"))(0, 0, width, height, GL_RGBA,
+                                                      GL_UNSIGNED_BYTE, data);
+  for (size_t i = 0; i < pixels; i++) memmove(data + 3 * i, data + 4 * i, 3);  // RGBA to RGB
+  char header[64];
+  snprintf(header, sizeof header, "P6\n%d %d\n255\n", width, height);
+  Replace(path, header, data, (size_t)width * 3, height, true);
+  free(data);
+}
+
+bool SDL_GL_SwapWindow(SDL_Window* window) {
+  const char *framePath = getenv("VELMORA_PROBE_FRAME"), *number, *path;
+  if ((number = getenv("VELMORA_PROBE_FRAME_NUMBER"))) frameNumber = strtoul(number, NULL, 10);
+  if (framePath && frames + 1 == frameNumber) DumpFrame(window, framePath);
+  const bool swapped = ((bool (*)(SDL_Window*))Next("SDL_GL_SwapWindow"))(window);
+  frames++;
+  if (!(path = getenv("VELMORA_PROBE_FILE"))) return swapped;
+  char text[512];
+  const char* video = SDL_GetCurrentVideoDriver();
+  const char* audio = SDL_GetCurrentAudioDriver();
+  const int length =
+      snprintf(text, sizeof text,
+               "frames %lu\nviewport %dx%d\nviewport_frame %lu\nfirst_viewport %dx%d\nmask %dx%d\n"
+               "mask_frame %lu\nfirst_mask %dx%d\nvideo_driver %s\naudio_driver %s\n",
+               frames, viewport.last[0], viewport.last[1], viewport.frame, viewport.first[0],
+               viewport.first[1], mask.last[0], mask.last[1], mask.frame, mask.first[0],
+               mask.first[1], video ? video : "none", audio ? audio : "none");
+  Replace(path, "", (const unsigned char*)text, (size_t)length, 1, false);
+  return swapped;
+}

@@ -1,0 +1,296 @@
+# The real program among the programs around it, one row a test: desktops that the tests start
+# themselves (weston, openbox on Xvfb, sway, mutter with Xwayland, KWin at 200 %), a second GL
+# implementation (zink), the sound servers (PulseAudio, PipeWire) and the display server killed
+# during a run (desktop.weston is Matrix.test_weston); the portable build on the host's own
+# driver, its tarball and C library; and ./dev on a fresh clone and on a desktop. The frame probe
+# (tests/probes/frame_probe.c) fixes the frame time, notes the sizes each frame is drawn at and,
+# where a desktop gives a test no screenshot, reads the frame back as it is presented.
+
+import os
+import re
+import signal
+import subprocess
+import tarfile
+import time
+import unittest
+from collections import namedtuple
+from fnmatch import fnmatchcase
+from pathlib import Path
+
+from harness import (NO_ASSETS, ON_HOST, OPENBOX, PULSEAUDIO, READ_BACK_AT, RECORD, SOURCE, XVFB,
+                     Environment, VelmoraTest, capture, probed, rms, run, wait_for, workdir)
+from test_program import CLOSE, ESCAPE
+
+FRAME_MS = 6000  # the frame time the probe gives every frame
+
+# weston with its headless backend and desktop shell: a seat (without one the fullscreen window is
+# never activated and the panel stays above it) and the debug protocol its screenshooter needs.
+WESTON = """\
+weston --backend=headless --renderer=pixman --width={width} --height={height} --fake-seat \\
+  --debug --no-config --socket=velmora & echo $! > pid
+until [ -e velmora ]; do sleep 0.1; done
+echo WAYLAND_DISPLAY=velmora SDL_VIDEO_DRIVER=wayland > env.new
+"""
+# sway, the wlroots reference compositor, headless, without Xwayland. It refuses to run as root,
+# so it runs as uid 1000 of a user namespace of its own (mapped to the test's own uid). It makes a
+# window fullscreen only after its first frame, which is 1920x1080, SDL's default.
+SWAY = """\
+printf 'output HEADLESS-1 resolution {size} scale 1\\nxwayland disable\\n' > config
+echo 'exec echo WAYLAND_DISPLAY=$WAYLAND_DISPLAY SWAYSOCK=$SWAYSOCK > env.new' >> config
+WLR_BACKENDS=headless WLR_RENDERER=pixman WLR_LIBINPUT_NO_DEVICES=1 \\
+  unshare --user --map-user=1000 --map-group=1000 sway -c config & echo $! > pid
+until [ -s env.new ]; do sleep 0.1; done
+"""
+# GNOME's compositor as a session runs it: mutter in a D-Bus session, headless, one virtual
+# monitor, with Xwayland: SDL picks its video driver itself. The session's command notes what
+# mutter gives it.
+SESSION = "echo WAYLAND_DISPLAY=velmora DISPLAY=$DISPLAY XAUTHORITY=$XAUTHORITY" \
+          " DBUS_SESSION_BUS_ADDRESS=$DBUS_SESSION_BUS_ADDRESS > env.new; exec sleep infinity"
+MUTTER = f"""\
+dbus-run-session -- mutter --headless --wayland --wayland-display=velmora \\
+  --virtual-monitor {{size}} -- sh -c '{SESSION}' & echo $! > pid
+until [ -s env.new ]; do sleep 0.1; done
+"""
+# KDE's KWin as a Plasma session on a HiDPI laptop runs it: a virtual output at scale 2, Xwayland,
+# Qt's offscreen platform, in a D-Bus session. The installed binary carries file capabilities
+# that a sandbox refuses to execute; a plain copy runs.
+KWIN = f"""\
+cp "$(command -v kwin_wayland)" .
+printf '#!/bin/sh\\n{SESSION}\\n' > session && chmod +x session
+QT_QPA_PLATFORM=offscreen dbus-run-session -- ./kwin_wayland --virtual --width $(({{width}} / 2)) \\
+  --height $(({{height}} / 2)) --scale 2 --socket velmora --xwayland ./session & echo $! > pid
+until [ -s env.new ]; do sleep 0.1; done
+"""
+# The close request as a title bar's button makes it.
+SWAY_CLOSE = "swaymsg '[title=^Velmora$]' kill"
+KWIN_CLOSE = """\
+echo 'for (const w of workspace.windowList()) if (w.caption == "Velmora") w.closeWindow();' > c.js
+for call in "loadScript string:$PWD/c.js string:close" start; do
+  dbus-send --session --print-reply --dest=org.kde.KWin /Scripting org.kde.kwin.Scripting.$call
+done
+"""
+X_SHOT = "import -window root screen.png"
+# zink over lavapipe gives one whole row of pixels to the other tile where the edge between two
+# rows of tiles passes through the pixels' centres: one row beyond the capture tolerance. Mesa's
+# GLX loads zink for a software context by this name (GALLIUM_DRIVER=zink is refused there).
+ZINK = {"LIBGL_ALWAYS_SOFTWARE": "1", "MESA_LOADER_DRIVER_OVERRIDE": "zink"}
+
+# A row: the environment's script and screen size; how its frame is taken (a command that writes
+# screen.png, or None for the probe's read-back); how the run ends (a signal where the desktop
+# offers a test no close, the close request, keys typed); the pixel sizes a user sees: the light
+# mask at start-up, the first frame, the window once settled; what the run adds to the
+# environment; the share of pixels that may be off; the renderer line.
+Row = namedtuple("Row", "script size shot stop sizes env tolerance renderer",
+                 defaults=({}, 0.001, "Renderer: ?*"))
+DESKTOPS = {
+    "weston": Row(WESTON, "2560x1440", "weston-screenshooter && mv wayland-screenshot-*.png "
+                  "screen.png", signal.SIGTERM, ("2560x1440",) * 3),
+    "openbox": Row(OPENBOX, "1600x900", X_SHOT, CLOSE, ("1600x900",) * 3),
+    "openbox_escape": Row(OPENBOX, "1600x900", X_SHOT, ESCAPE, ("1600x900",) * 3),
+    "sway": Row(SWAY, "1366x768", "grim screen.png", SWAY_CLOSE,
+                ("1920x1080", "1920x1080", "1366x768")),
+    "mutter": Row(MUTTER, "1280x720", None, signal.SIGTERM, ("1280x720",) * 3),
+    "kwin": Row(KWIN, "1366x768", None, KWIN_CLOSE, ("1366x768",) * 3),
+    "zink": Row(OPENBOX, "480x270", None, signal.SIGTERM, ("480x270",) * 3, ZINK,
+                0.001 + 1 / 270, "Renderer: zink *(llvmpipe *"),
+}
+# As desktops run it: the daemon, WirePlumber and pipewire-pulse in one D-Bus session, the graph
+# at the music's rate (as on a desktop set to 44.1 kHz), the sink made the default through
+# pipewire-pulse as a user's sound settings do, once its node is in the graph.
+PIPEWIRE = """\
+export XDG_CONFIG_HOME=$PWD PULSE_SERVER=unix:$PWD/pulse/native
+mkdir -p pipewire/pipewire.conf.d
+echo 'context.properties = {{ default.clock.rate = 44100 }}' > pipewire/pipewire.conf.d/rate.conf
+dbus-run-session -- sh -c 'pipewire & echo $! > pid; wireplumber & exec pipewire-pulse' &
+until pactl info; do sleep 0.1; done
+pactl load-module module-null-sink sink_name=velmora rate=44100 channels=2 format=s16le
+until pactl set-default-sink velmora; do sleep 0.1; done
+""" + RECORD
+SOUND_SERVERS = {"pulseaudio": PULSEAUDIO, "pipewire": PIPEWIRE}
+# The display server killed as a crash would end it: the demo ends within SERVER_GONE_S with one
+# line (under X11 Xlib's, which ends the process) and status 1; small screens, so that the frame
+# being drawn when the server dies is soon done: only then does the demo find out. SDL's own line
+# when it notices the closed Wayland connection first is not counted.
+SERVER_GONE_S = 2.0
+SERVERS = {"xvfb": (OPENBOX, "X connection to :* broken (explicit kill or server shutdown)."),
+           "weston": (WESTON, "Lost the display: the Wayland connection failed (*)")}
+SDL_WAYLAND_CLOSED = "Wayland display connection closed by server (fatal)"
+
+
+# The portable build (the test's environment names where it is built and packaged): Debian 12's
+# Mesa offers OpenGL 4.5 core; with Mesa's override it draws the frames velmora-capture draws.
+TARBALL = Path(os.environ.get("VELMORA_LINUX_PACKAGE", "dist/velmora-linux-x86_64.tar.gz"))
+PORTABLE = Path(os.environ.get("VELMORA_PORTABLE", "build/portable/velmora")).resolve()
+OVERRIDE = {"MESA_GL_VERSION_OVERRIDE": "4.6", "MESA_GLSL_VERSION_OVERRIDE": "460"}
+# ./dev on the host itself (scripts/on-host.sh): as root, the fresh clone's ./dev runs as an
+# ordinary user id (it needs no account); as an ordinary user (in ./dev's user namespace, which
+# maps that one user), as that user.
+HOST = [str(SOURCE / "scripts/on-host.sh")]
+USER = "4242"
+REAL_ROOT = Path("/proc/self/uid_map").read_text().split() == ["0", "0", "4294967295"]
+FALLBACK = "dev: this machine's OpenGL driver offers no 4.6 core context*"
+PASSED_ON = ("http_proxy", "https_proxy", "no_proxy", "VELMORA_DEBIAN_MIRROR")
+
+
+def on_host(*command):
+    return subprocess.run([*HOST, *command], check=True, capture_output=True, text=True).stdout
+
+
+# The command line of ./dev in `folder` on the host, with a clean environment, as `user`.
+def dev(folder, *arguments, home, cache, env=(), user=()):
+    passed = [f"{name}={os.environ[name]}" for name in PASSED_ON if name in os.environ]
+    return [*HOST, *user, "env", "-i", f"HOME={home}", "PATH=/usr/sbin:/usr/bin:/sbin:/bin",
+            f"VELMORA_CACHE={cache}", *passed, *env, "sh", "-c", 'cd "$0" && exec ./dev "$@"',
+            str(folder), *arguments]
+
+
+class Matrix(VelmoraTest):
+    # Runs velmora with the probe under `desktop`, `during(process, folder)` until `stop`; checks
+    # the end, the lines and the renderer; returns the probe's last lines and the run's folder.
+    def probed_run(self, desktop, during, stop, env=(), renderer="Renderer: ?*"):
+        folder = workdir(self)
+        result = run(folder, desktop, lambda process: during(process, folder), stop=stop,
+                     env=dict(env), probe=FRAME_MS)
+        self.assertRun(result)
+        self.assertTrue(fnmatchcase(result.stdout[1], renderer), result.stdout)
+        return probed(folder), folder
+
+    # Until `count` more frames have been presented, or the probe's `key` reads `value`.
+    def wait_frames(self, process, folder, count=0, key=None, value=None):
+        seen = probed(folder).get("frames", 0)
+        wait_for(lambda: process.poll() is not None or (probed(folder).get(key) == value if key
+                 else probed(folder).get("frames", 0) >= seen + count), f"no frames: {key}")
+        self.assertIsNone(process.poll(), "velmora ended")
+
+    # The window fills the output, the light mask follows it in the frame whose size changed, and
+    # the screen (or the frame presented) is velmora-capture's frame for that size.
+    def desktop(self, name):
+        script, size, shot, stop, sizes, env, tolerance, renderer = DESKTOPS[name]
+        with Environment(script, size) as desktop:
+            def shown(process, folder):
+                self.wait_frames(process, folder, key="viewport", value=sizes[2])
+                self.wait_frames(process, folder, max(2, READ_BACK_AT - probed(folder)["frames"]))
+                shot and desktop.sh(shot)
+            seen, folder = self.probed_run(desktop, shown, stop, env, renderer)
+            self.assertFrameShown(desktop.folder / "screen.png" if shot else folder / "frame.ppm",
+                                  FRAME_MS / 1000, FRAME_MS / 1000, sizes[2], tolerance)
+        self.assertEqual([seen[key] for key in ("first_mask", "first_viewport", "viewport", "mask")],
+                         [*sizes, sizes[2]])
+        self.assertEqual(seen["mask_frame"], seen["viewport_frame"])
+
+    # The server's default device gets the music; the server killed while it plays (SDL and the
+    # mixer say nothing), the frames go on and the demo closes normally.
+    def sound(self, name):
+        with Environment(OPENBOX, "640x360") as openbox, \
+                Environment(SOUND_SERVERS[name]) as server:
+            def listen(process, folder):
+                wait_for(lambda: rms(capture(server.folder)) > 100, "no music recorded")
+                server.kill()
+                self.wait_frames(process, folder, 3)
+            openbox.env.update(server.env)
+            seen, _ = self.probed_run(openbox, listen, CLOSE)
+        self.assertEqual(seen["audio_driver"], name)
+
+    def server_gone(self, name):
+        script, line = SERVERS[name]
+        with Environment(script, "640x360") as desktop:
+            folder, killed = workdir(self), []
+
+            def kill(process):
+                wait_for(lambda: (folder / "probe.txt").exists(), "no frames")
+                desktop.kill()
+                killed.append(time.monotonic())
+            result = run(folder, desktop, kill, stop=None, probe=FRAME_MS)
+            self.assertLess(time.monotonic() - killed[0], SERVER_GONE_S)
+        self.assertEqual(result.status, 1, result.stderr)
+        self.assertLines([text for text in result.stderr if SDL_WAYLAND_CLOSED not in text],
+                         [line])
+
+    def test_portable_needs_only_the_c_library_of_debian_12(self):
+        def read(*command):
+            return subprocess.run([*command, PORTABLE], check=True, capture_output=True,
+                                  text=True).stdout
+        needed = set(re.findall(r"\(NEEDED\).*\[(.*)\]", read("readelf", "-d", "-W")))
+        self.assertEqual(needed, {"libc.so.6", "libm.so.6", "ld-linux-x86-64.so.2"})
+        versions = re.findall(r"\(GLIBC_([0-9.]+)\)", read("objdump", "-T"))
+        self.assertLessEqual(max(tuple(map(int, v.split("."))) for v in versions), (2, 36))
+
+    # On the host's own Mesa (outside the environment, its shader cache in the folder: the
+    # account's home is not the user's own there when the suite runs as an ordinary user) and in
+    # the environment's, another Mesa; from the unpacked tarball's launcher in another folder,
+    # with and without the assets beside it. The launcher's runs end once frames show, as the
+    # window manager destroys the frame it made: status 0 only if SDL's X11 code takes that
+    # without a fatal BadWindow.
+    def test_portable_on_the_hosts_driver_in_the_environment_and_from_its_launcher(self):
+        folder, elsewhere, versions = workdir(self, ON_HOST), workdir(self), set()
+        with tarfile.open(TARBALL) as tar:
+            tar.extractall(folder, filter="tar")
+        launcher = folder / "velmora-linux-x86_64/velmora"
+        host = ["chroot", "/run/host", "sh", "-c", 'cd "$0" && exec "$@"', str(folder), PORTABLE]
+        with Environment(OPENBOX, "480x270") as display:
+            for name, command, env, where in (
+                    ("host", host, dict(OVERRIDE, XDG_CACHE_HOME=str(folder)), folder),
+                    ("environment", [PORTABLE], {}, folder), ("launcher", [launcher], {}, elsewhere),
+                    ("launcher without assets", [launcher], {}, elsewhere)):
+                with self.subTest(name):
+                    subprocess.run(["rm", "-rf", elsewhere / "assets"] + [
+                        launcher.parent / "assets"] * ("without" in name), check=True)
+                    shots = []  # two seconds in, once frames show, however loaded the machine
+                    result = run(where, display, lambda process: shots.append(
+                        display.tiles() and display.screenshot(process)), command=command,
+                                 env=env, seconds=2)
+                    self.assertRun(result, NO_ASSETS * ("without" in name))
+                    versions.add(result.stdout[0])
+                    if where == folder:
+                        self.assertFrameShown(*shots[0], display.size)
+        self.assertEqual(len(versions), 2, f"the same Mesa on both sides: {versions}")
+
+    # An ordinary user on a fresh clone (with this checkout's uncommitted changes on top) with an
+    # empty home and cache folder: ./dev run brings only what running needs, runs headless, saves
+    # a screenshot and the audio and leaves the home empty.
+    def test_dev_run_on_a_fresh_clone(self):
+        base = on_host("mktemp", "-d", "/tmp/velmora-user-XXXXXX").strip()
+        self.addCleanup(on_host, "rm", "-rf", base)
+        clone, home, cache = f"{base}/velmora", f"{base}/home", f"{base}/cache"
+        on_host("sh", "-ec", 'git clone -q "$1" "$2"; mkdir "$3" "$4"; cd "$1"; git ls-files -z '
+                '-co --exclude-standard | tar --null -T - -cf - | tar -C "$2" -xf -; chmod 755 "$5"'
+                + f'; chown -R {USER}:{USER} "$2" "$3" "$4"' * REAL_ROOT,
+                "sh", str(SOURCE), clone, home, cache, base)
+        user = ["setpriv", f"--reuid={USER}", f"--regid={USER}", "--clear-groups"] * REAL_ROOT
+        result = subprocess.run(dev(clone, "run", home=home, cache=cache, user=user,
+                                    env=["VELMORA_SECONDS=3"]), capture_output=True, text=True,
+                                timeout=2400)
+        self.assertEqual(result.returncode, 0, result.stderr[-3000:])
+        made = on_host("sh", "-c", 'ls "$0"/build/screenshot.png "$0"/build/audio.raw; ls -A "$1"',
+                       clone, home).split()
+        self.assertEqual(len(made), 2, "no screenshot or audio, or files in the user's home")
+        self.assertLessEqual(int(on_host("du", "-s", "--block-size=1M", cache).split()[0]), 1536,
+                             "MiB in the cache folder after ./dev run")
+
+    # ./dev run on a desktop runs the portable build on the machine's own OpenGL driver; where that
+    # offers no 4.6 core context, it falls back to Mesa's software renderer after the build's own
+    # report.
+    def test_dev_run_on_a_desktop_uses_the_machines_driver_or_falls_back(self):
+        home, cache, versions = os.environ["HOME"], os.environ["VELMORA_CACHE"], set()
+        with Environment(XVFB, "480x270") as display:
+            for env, fallback in (([f"{k}={v}" for k, v in OVERRIDE.items()], False), ([], True)):
+                with self.subTest(fallback=fallback):
+                    result = run(workdir(self, ON_HOST), display, stop=ESCAPE, command=dev(
+                        SOURCE, "run", home=home, cache=cache, env=[
+                            f"DISPLAY={display.env['DISPLAY']}", "SDL_AUDIO_DRIVER=disk",
+                            "SDL_AUDIO_DISK_OUTPUT_FILE=/dev/null", *env]))
+                    self.assertEqual(result.status, 0, result.stderr)
+                    for line in ("SDL_GL_CreateContext failed: ?*", FALLBACK):
+                        self.assertEqual(any(fnmatchcase(text, line) for text in result.stderr),
+                                         fallback, line)
+                    versions.add(next(line for line in result.stdout if line.startswith("OpenGL")))
+        self.assertEqual(len(versions), 2, f"the same driver on both paths: {versions}")
+
+
+for _table, _check, _suffix in ((DESKTOPS, Matrix.desktop, ""), (SOUND_SERVERS, Matrix.sound, ""),
+                                (SERVERS, Matrix.server_gone, "_gone")):
+    for _name in _table:
+        setattr(Matrix, f"test_{_name}{_suffix}", lambda self, n=_name, c=_check: c(self, n))
+
+if __name__ == "__main__":
+    unittest.main()
