@@ -9,10 +9,10 @@
 //   frame that set it first), first_viewport, mask (the last texture level 0 defined without
 //   data, which is how the light mask is made and re-specified), mask_frame and first_mask, and
 //   SDL's video_driver and audio_driver. Frames count from 1; start-up counts as the first frame.
-// - VELMORA_PROBE_FRAME (a path) and VELMORA_PROBE_FRAME_NUMBER (from 1; default 1): that frame
-//   is read back from the back buffer just before it is presented and written there as a binary
-//   PPM, the window's pixel size: what the program drew where the window system shows no
-//   screenshot (zink on a virtual X server without DRI3, desktops that give a test none).
+// - VELMORA_PROBE_FRAME (a path) and VELMORA_PROBE_FRAME_NUMBER (from 1): that frame is read back
+//   from the back buffer just before it is presented and written there as a binary PPM, the
+//   window's pixel size: what the program drew where the window system shows no screenshot (zink
+//   on a virtual X server without DRI3, desktops that give a test none).
 //
 // The probe interposes SDL_GL_GetProcAddress, the resolver the program hands its GL loader, to
 // wrap glViewport and glTexImage2D, and SDL_GL_SwapWindow and SDL_GetTicks. Everything runs on the
@@ -24,38 +24,27 @@
 #include <stdlib.h>
 #include <string.h>
 
-typedef void (*Viewport)(int, int, int, int);
-typedef void (*TexImage2D)(unsigned, int, int, int, int, int, unsigned, unsigned, const void*);
-typedef void (*ReadPixels)(int, int, int, int, unsigned, unsigned, void*);
-#define GL_RGBA 0x1908
-#define GL_UNSIGNED_BYTE 0x1401
-
-struct Size {
-  int first[2], last[2];
-  unsigned long frame;  // the frame that set `last` first
-};
-
-static struct Size viewport, mask;
-static unsigned long frames, frameNumber = 1;
-static Viewport realViewport;
-static TexImage2D realTexImage2D;
+static struct Size {
+  int width, height, firstWidth, firstHeight;
+  unsigned long frame;  // the frame that set this size first; 0 before any
+} viewport, mask;
+static unsigned long frames;
+static void (*realViewport)(int, int, int, int);
+static void (*realTexImage2D)(unsigned, int, int, int, int, int, unsigned, unsigned, const void*);
 
 // The next definition of `name` after this library's: the program's SDL.
 static SDL_FunctionPointer Next(const char* name) {
   void* symbol = dlsym(RTLD_NEXT, name);
   SDL_FunctionPointer function;
-  if (!symbol) {
-    fprintf(stderr, "frame_probe: %s not found\n", name);
-    abort();
-  }
+  if (!symbol) fprintf(stderr, "frame_probe: %s not found\n", name), abort();
   memcpy(&function, &symbol, sizeof function);  // ISO C has no cast from an object pointer
   return function;
 }
 
 static void Note(struct Size* size, int width, int height) {
-  if (!size->frame) memcpy(size->first, (int[]){width, height}, sizeof size->first);
-  if (!size->frame || width != size->last[0] || height != size->last[1]) size->frame = frames + 1;
-  memcpy(size->last, (int[]){width, height}, sizeof size->last);
+  if (!size->frame) size->firstWidth = width, size->firstHeight = height;
+  if (!size->frame || width != size->width || height != size->height) size->frame = frames + 1;
+  size->width = width, size->height = height;
 }
 
 static void ProbeViewport(int x, int y, int width, int height) {
@@ -70,15 +59,15 @@ static void ProbeTexImage2D(unsigned target, int level, int internal, int width,
 }
 
 SDL_FunctionPointer SDL_GL_GetProcAddress(const char* name) {
-  SDL_FunctionPointer (*real)(const char*) =
-      (SDL_FunctionPointer (*)(const char*))Next("SDL_GL_GetProcAddress");
-  const SDL_FunctionPointer function = real(name);
+  const SDL_FunctionPointer function =
+      ((SDL_FunctionPointer (*)(const char*))Next("SDL_GL_GetProcAddress"))(name);
   if (function && strcmp(name, "glViewport") == 0) {
-    realViewport = (Viewport)function;
+    realViewport = (void (*)(int, int, int, int))function;
     return (SDL_FunctionPointer)ProbeViewport;
   }
   if (function && strcmp(name, "glTexImage2D") == 0) {
-    realTexImage2D = (TexImage2D)function;
+    realTexImage2D =
+        (void (*)(unsigned, int, int, int, int, int, unsigned, unsigned, const void*))function;
     return (SDL_FunctionPointer)ProbeTexImage2D;
   }
   return function;
@@ -89,53 +78,48 @@ Uint64 SDL_GetTicks(void) {
   return fixed ? strtoull(fixed, NULL, 10) : ((Uint64 (*)(void))Next("SDL_GetTicks"))();
 }
 
-// Writes `rows` rows of `bytes` each from `data` to `path`, the last row first when `upward`,
-// after `header`, through a temporary file, so that a reader never sees half of it.
-static void Replace(const char* path, const char* header, const unsigned char* data, size_t bytes,
-                    int rows, bool upward) {
+// Writes `rows` rows of `bytes` each to `path`, the last row first, after `header`, through a
+// temporary file, so that a reader never sees half of it.
+static void Replace(const char* path, const char* header, const char* data, size_t bytes,
+                    int rows) {
   char temporary[4096];
   snprintf(temporary, sizeof temporary, "%s.tmp", path);
   FILE* file = fopen(temporary, "wb");
   if (!file) return;
   fputs(header, file);
-  for (int row = 0; row < rows; row++)
-    fwrite(data + bytes * (upward ? rows - 1 - row : row), 1, bytes, file);
+  while (rows-- > 0) fwrite(data + bytes * (size_t)rows, 1, bytes, file);
   if (fclose(file) == 0) rename(temporary, path);
 }
 
-// The back buffer as a PPM: RGB rows from the top.
+// The back buffer as a PPM: RGB rows from the top (GL gives them from the bottom).
 static void DumpFrame(SDL_Window* window, const char* path) {
   int width = 0, height = 0;
-  if (!SDL_GetWindowSizeInPixels(window, &width, &height) || width <= 0 || height <= 0) return;
-  const size_t pixels = (size_t)width * height;
-  unsigned char* data = malloc(pixels * 4);
-  if (!data) return;
-  ((ReadPixels)SDL_GL_GetProcAddress("glReadPixels"))(0, 0, width, height, GL_RGBA,
-                                                      GL_UNSIGNED_BYTE, data);
-  for (size_t i = 0; i < pixels; i++) memmove(data + 3 * i, data + 4 * i, 3);  // RGBA to RGB
-  char header[64];
+  char header[64], *data;
+  if (!SDL_GetWindowSizeInPixels(window, &width, &height) || width <= 0 || height <= 0 ||
+      !(data = malloc((size_t)width * height * 4)))
+    return;
+  ((void (*)(int, int, int, int, unsigned, unsigned, void*))SDL_GL_GetProcAddress("glReadPixels"))(
+      0, 0, width, height, 0x1908, 0x1401, data);  // GL_RGBA, GL_UNSIGNED_BYTE
+  for (size_t i = 0; i < (size_t)width * height; i++) memmove(data + 3 * i, data + 4 * i, 3);
   snprintf(header, sizeof header, "P6\n%d %d\n255\n", width, height);
-  Replace(path, header, data, (size_t)width * 3, height, true);
+  Replace(path, header, data, (size_t)width * 3, height);
   free(data);
 }
 
 bool SDL_GL_SwapWindow(SDL_Window* window) {
-  const char *framePath = getenv("VELMORA_PROBE_FRAME"), *number, *path;
-  if ((number = getenv("VELMORA_PROBE_FRAME_NUMBER"))) frameNumber = strtoul(number, NULL, 10);
-  if (framePath && frames + 1 == frameNumber) DumpFrame(window, framePath);
+  const char *framePath = getenv("VELMORA_PROBE_FRAME"),
+             *number = getenv("VELMORA_PROBE_FRAME_NUMBER"), *path = getenv("VELMORA_PROBE_FILE"),
+             *video = SDL_GetCurrentVideoDriver(), *audio = SDL_GetCurrentAudioDriver();
+  if (framePath && number && frames + 1 == strtoul(number, NULL, 10)) DumpFrame(window, framePath);
   const bool swapped = ((bool (*)(SDL_Window*))Next("SDL_GL_SwapWindow"))(window);
-  frames++;
-  if (!(path = getenv("VELMORA_PROBE_FILE"))) return swapped;
   char text[512];
-  const char* video = SDL_GetCurrentVideoDriver();
-  const char* audio = SDL_GetCurrentAudioDriver();
   const int length =
       snprintf(text, sizeof text,
                "frames %lu\nviewport %dx%d\nviewport_frame %lu\nfirst_viewport %dx%d\nmask %dx%d\n"
                "mask_frame %lu\nfirst_mask %dx%d\nvideo_driver %s\naudio_driver %s\n",
-               frames, viewport.last[0], viewport.last[1], viewport.frame, viewport.first[0],
-               viewport.first[1], mask.last[0], mask.last[1], mask.frame, mask.first[0],
-               mask.first[1], video ? video : "none", audio ? audio : "none");
-  Replace(path, "", (const unsigned char*)text, (size_t)length, 1, false);
+               ++frames, viewport.width, viewport.height, viewport.frame, viewport.firstWidth,
+               viewport.firstHeight, mask.width, mask.height, mask.frame, mask.firstWidth,
+               mask.firstHeight, video ? video : "none", audio ? audio : "none");
+  if (path) Replace(path, "", text, (size_t)length, 1);
   return swapped;
 }

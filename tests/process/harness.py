@@ -42,7 +42,7 @@ READ_BACK_AT = 4  # the frame the probe reads back
 XVFB = """\
 Xvfb -displayfd 3 -screen 0 {size}x24 -nolisten tcp -noreset 3>display & echo $! > pid
 until [ -s display ]; do sleep 0.1; done
-echo DISPLAY=:$(cat display) > env.new
+echo DISPLAY=:$(cat display) >> env.new
 """
 OPENBOX = XVFB + """\
 export DISPLAY=:$(cat display)
@@ -53,7 +53,7 @@ until xprop -root _NET_SUPPORTING_WM_CHECK | grep -q 'window id'; do sleep 0.1; 
 RECORD = """\
 until pactl info; do sleep 0.1; done
 parec -d velmora.monitor --format=s16le --rate=44100 --channels=2 > audio.raw &
-echo SDL_AUDIO_DRIVER= PULSE_SERVER=$PULSE_SERVER > env.new
+echo SDL_AUDIO_DRIVER= PULSE_SERVER=$PULSE_SERVER >> env.new
 """
 PULSEAUDIO = """\
 export PULSE_SERVER=unix:$PWD/native
@@ -116,9 +116,9 @@ class Environment(contextlib.ExitStack):
         return subprocess.run(command, shell=True, cwd=self.folder, env=self.environ(self.base),
                               check=True, capture_output=True, timeout=timeout).stdout
 
-    # A program of the test's run from the source folder (where the assets are); its output.
-    def tool(self, *args, timeout=30):
-        return subprocess.run(args, cwd=SOURCE, env=self.environ(self.base), check=True,
+    # A program of the test's run from `cwd` (the source folder, where the assets are); its output.
+    def tool(self, *args, timeout=30, cwd=SOURCE):
+        return subprocess.run(args, cwd=cwd, env=self.environ(self.base), check=True,
                               capture_output=True, timeout=timeout).stdout
 
     # Shares of the screen showing lifted (mint: green saturated) and flat (grey: red = green)
@@ -245,12 +245,13 @@ class VelmoraTest(unittest.TestCase):
         self.assertLines(result.stdout, ["OpenGL version: 4.6*", "Renderer: ?*"] * (status == 0))
         self.assertLines(result.stderr, list(stderr))
 
-    # The picture at `size` is velmora-capture's frame at a time (whole ms) from `low` to `high`
-    # s within `tolerance` (a share of the pixels off), a time that moves (1 s or more).
-    def assertFrameShown(self, picture, low, high, size, tolerance=0.001):
+    # The picture at `size` is velmora-capture's frame (drawn from the assets in `cwd`) at a time
+    # (whole ms) from `low` to `high` s within `tolerance` (a share of the pixels off), a time
+    # that moves (1 s or more).
+    def assertFrameShown(self, picture, low, high, size, tolerance=0.001, cwd=SOURCE):
         with Environment(XVFB, size) as display:
             found = display.tool(CAPTURE, "--size", size, "--match", picture, f"{low:.3f}",
-                                 f"{high:.3f}", timeout=20 * TIMEOUT).split()
+                                 f"{high:.3f}", timeout=20 * TIMEOUT, cwd=cwd).split()
         self.assertLessEqual(float(found[1]), tolerance, f"closest frame at {found[0]} s")
         self.assertGreaterEqual(float(found[0]), 1.0, "the frame time does not move")
 

@@ -10,6 +10,8 @@
 // size), as a console error; the audio context and the peak level its output reached; and the
 // console, as [level, text] (level one of error, warning,
 // info, debug), with the page's uncaught errors and, at the end of each frame, any WebGL error.
+// Every 200 ms it takes the settings the test has left for it on the test's server (GET
+// /settings) and sends what the test checks there (POST /report), the picture once.
 // In a block, so that none of its names is the page's.
 {
 const probe = window.velmoraProbe = { draws: 0, frames: [], audioPeak: 0, console: [] };
@@ -60,4 +62,17 @@ AudioContext.prototype.createScriptProcessor = function (...args) {
   }));
   return node;
 };
+setInterval(async () => {
+  Object.assign(probe, await (await fetch('/settings')).json());
+  const canvas = document.getElementById('canvas'), box = canvas?.getBoundingClientRect();
+  const hint = document.getElementById('sound-hint'), picture = probe.picture;
+  delete probe.picture;
+  await fetch('/report', { method: 'POST', body: JSON.stringify({
+    frames: probe.frames.slice(0, 21), count: probe.frames.length, skip: probe.skip,
+    box: [canvas?.width, canvas?.height, box?.width, box?.height], mask: probe.mask,
+    ratio: devicePixelRatio, inner: [innerWidth, innerHeight], outer: [outerWidth, outerHeight],
+    audioPeak: probe.audioPeak, audio: probe.audioContext?.state, console: probe.console,
+    hint: !!hint?.checkVisibility({ opacityProperty: true, visibilityProperty: true }),
+    picture }) });
+}, 200);
 }
