@@ -251,6 +251,31 @@ std::set<std::pair<int, GLuint>> LiveObjects() {
   return live;
 }
 
+// The names GL gives out next, of each kind the program makes with glGen*: a name made and not
+// deleted moves them on (Mesa hands out the lowest free name).
+std::array<GLuint, 4> NextNames() {
+  std::array<GLuint, 4> names{};
+  glGenBuffers(1, &names[0]);
+  glGenVertexArrays(1, &names[1]);
+  glGenTextures(1, &names[2]);
+  glGenFramebuffers(1, &names[3]);
+  glDeleteBuffers(1, &names[0]);
+  glDeleteVertexArrays(1, &names[1]);
+  glDeleteTextures(1, &names[2]);
+  glDeleteFramebuffers(1, &names[3]);
+  return names;
+}
+
+// Frames make no GL object and take no name.
+TEST_F(Scene, FramesMakeNoGlObject) {
+  RenderFrame(w, h, 1.0f);
+  const auto names = NextNames();
+  const auto live = LiveObjects();
+  for (const float time : {2.0f, 3.0f, 4.0f}) RenderFrame(w, h, time);
+  EXPECT_EQ(NextNames(), names);
+  EXPECT_EQ(LiveObjects(), live);
+}
+
 // Shutdown deletes every GL object that start-up made (shaders once linked) but the screen quad's
 // two and the height map, which the context releases with itself.
 TEST(SceneLifetime, ShutdownDeletesWhatStartUpMadeButWhatTheContextReleases) {
