@@ -3,9 +3,9 @@
 # asset, and the canvas and the light mask following a resize and a change of zoom.
 #
 # Each engine is a row: the command that starts it on the page in a window of a virtual X display
-# without a window manager (Chromium with WebGL 2 from SwiftShader, its renderer on the CPU;
-# Firefox and WebKitGTK's MiniBrowser from Mesa's llvmpipe), with a PulseAudio server of its own
-# (without one, the windowed engines keep every audio context from running). The test acts on it
+# without a window manager (each with WebGL 2 from Mesa's llvmpipe, Chromium's through ANGLE),
+# with a PulseAudio server of its own (without one, the windowed engines keep every audio
+# context from running). The test acts on it
 # as a user does, with X input (xdotool): the gestures, the window's size, the zoom keys. The page
 # itself (probe.js) reports to the test's server what the test checks, and takes its settings.
 
