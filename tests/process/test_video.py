@@ -1,5 +1,5 @@
 # velmora-capture --video: short renders in both containers decoded back with FFmpeg (streams in
-# the forms every browser plays, frames against the tool's stills, the music), the lengths it
+# the forms players commonly support, frames against the tool's stills, the music), the lengths it
 # picks, bad input, interruption and missing assets.
 
 import json
@@ -14,7 +14,8 @@ from harness import (ASSETS, CAPTURE, NO_ASSETS, NOTICES, RATE, SOURCE, TIMEOUT,
 
 SIZE, FPS, START, SECONDS = "320x180", 30, 3, 2
 # Each container's picture and sound codecs and their profiles, in the 4:2:0 8-bit picture that
-# browsers decode (Chromium and Firefox play neither 4:4:4 H.264 nor VP9 profile 1).
+# video players and hardware decoders commonly support (Chromium and Firefox also decoded 4:4:4
+# H.264 and VP9 profile 1 here, in software).
 CONTAINERS = {".mp4": ("h264", "High", "aac", "LC"), ".webm": ("vp9", "Profile 0", "opus", None)}
 STILLS = (0, 31, 59)  # frames compared with the tool's stills
 # PSNR of a decoded frame against the still at its time, both in the video's 4:2:0 BT.709

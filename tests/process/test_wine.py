@@ -13,7 +13,7 @@ from pathlib import Path
 
 import harness
 import test_program
-from harness import OPENBOX, Environment, run, screenshot, workdir
+from harness import OPENBOX, Environment, run, workdir
 from test_program import ESCAPE
 
 # Wine's server, which Debian keeps off PATH; WINESERVER is Wine's own variable for it.
@@ -75,7 +75,7 @@ class Program(test_program.Program):
 
         def look(process):
             self.display.tiles()  # until frames show
-            shots.append(screenshot(self.display, process))
+            shots.append(self.display.screenshot(process))
         self.assertRun(run(workdir(self), self.display, look, stop=ESCAPE, seconds=1))
         self.assertFrameShown(*shots[0], self.display.size)
 
