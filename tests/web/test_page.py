@@ -5,9 +5,9 @@
 # Each engine is a row: the command that starts it on the page in a window of a virtual X display
 # without a window manager (each with WebGL 2 from Mesa's llvmpipe, Chromium's through ANGLE),
 # with a PulseAudio server of its own (without one, the windowed engines keep every audio
-# context from running). The test acts on it
-# as a user does, with X input (xdotool): the gestures, the window's size, the zoom keys. The page
-# itself (probe.js) reports to the test's server what the test checks, and takes its settings.
+# context from running). The test acts on it as a user does, with X input (xdotool): the
+# gestures, the window's size, the zoom keys. The page itself (probe.js) reports to the test's
+# server what the test checks, and takes its settings.
 
 import base64
 import json
