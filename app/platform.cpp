@@ -137,11 +137,15 @@ void FollowPage(SDL_Window* pageWindow) {
   const int height = static_cast<int>(std::lround(cssHeight));
   if (width <= 0 || height <= 0) return;  // a hidden canvas: keep what there is
 
-  // SDL's drawing size is its window size (whole CSS pixels) times the device pixel ratio.
+  // SDL's drawing size is its window size (whole CSS pixels) times the device pixel ratio. Both
+  // are compared: after a change of zoom the page may already have given the canvas its new
+  // drawing size while SDL still holds the old CSS size, and would draw at old size x new ratio.
   const double ratio = emscripten_get_device_pixel_ratio();
-  int drawingWidth = 0, drawingHeight = 0;
+  int drawingWidth = 0, drawingHeight = 0, windowWidth = 0, windowHeight = 0;
   emscripten_get_canvas_element_size(canvasSelector, &drawingWidth, &drawingHeight);
-  if (drawingWidth == std::lround(width * ratio) && drawingHeight == std::lround(height * ratio))
+  SDL_GetWindowSize(pageWindow, &windowWidth, &windowHeight);
+  if (windowWidth == width && windowHeight == height &&
+      drawingWidth == std::lround(width * ratio) && drawingHeight == std::lround(height * ratio))
     return;
   if (!SDL_SetWindowSize(pageWindow, width, height))
     std::fprintf(stderr, "SDL_SetWindowSize failed: %s\n", SDL_GetError());
