@@ -124,16 +124,25 @@ class WebPage(VelmoraTest):
                               f"{command.format(url=site.url, scale=scale)} &\nuntil xdotool "
                               "search --onlyvisible --pid $! > window; do sleep 0.2; done\n",
                               "1600x1000") as browser):
-                # The page at a CSS size: the window at it, then larger by what the browser's own
-                # frame takes (seen once the window has taken the size asked).
+                # The page at a CSS size: the window at it, then changed by what the page still
+                # lacks (the browser's own frame, seen once the window has taken the size asked,
+                # and an info bar that may come later). A report can hold the new outer size
+                # beside the old inner one (the engines tell the page its inner size later), so
+                # it counts once the inner size has changed with the outer one.
                 def fit(width, height):
-                    target = (width, height)
-                    for _ in range(2):
+                    want, target = [width, height], [width, height]
+                    report = site.wait_for(lambda r: True, "no report")
+                    for _ in range(4):
                         browser.sh(f"xdotool windowsize $(cat window) {target[0] * scale} "
                                    f"{target[1] * scale}")
-                        inner = site.wait_for(lambda r, t=target: [round(o * scale) for o in r[
-                            "outer"]] == [n * scale for n in t], "the window kept its size")["inner"]
-                        target = [2 * want - got for want, got in zip((width, height), inner)]
+                        report = site.wait_for(lambda r, t=target, old=report: [
+                            round(o * scale) for o in r["outer"]] == [n * scale for n in t] and (
+                            r["inner"] != old["inner"] or r["outer"] == old["outer"]),
+                            "the window kept its size")
+                        if report["inner"] == want:
+                            return
+                        target = [t + w - i for t, w, i in zip(target, want, report["inner"])]
+                    self.fail(f"the page never had the CSS size {want}: {report}")
                 fit(*css)
                 # At most 60 frames a second (the clock stands, so each frame waits a whole
                 # 1/60 s): SDL_DelayNS sleeps whole milliseconds in the browser, so a frame can
