@@ -96,12 +96,14 @@ DESKTOPS = {
 }
 # As desktops run it: the daemon, WirePlumber and pipewire-pulse in one D-Bus session, the graph
 # at the music's rate (as on a desktop set to 44.1 kHz), the sink made the default through
-# pipewire-pulse as a user's sound settings do, once its node is in the graph.
+# pipewire-pulse as a user's sound settings do, once its node is in the graph. WirePlumber ends
+# if the daemon's socket is not there yet (and without it no sink can be made the default).
 PIPEWIRE = """\
 export XDG_CONFIG_HOME=$PWD PULSE_SERVER=unix:$PWD/pulse/native
 mkdir -p pipewire/pipewire.conf.d
 echo 'context.properties = {{ default.clock.rate = 44100 }}' > pipewire/pipewire.conf.d/rate.conf
-dbus-run-session -- sh -c 'pipewire & echo $! > pid; wireplumber & exec pipewire-pulse' &
+dbus-run-session -- sh -c 'pipewire & echo $! > pid
+  until [ -e pipewire-0 ]; do sleep 0.1; done; wireplumber & exec pipewire-pulse' &
 until pactl info; do sleep 0.1; done
 pactl load-module module-null-sink sink_name=velmora rate=44100 channels=2 format=s16le
 until pactl set-default-sink velmora; do sleep 0.1; done
