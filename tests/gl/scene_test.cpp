@@ -234,70 +234,58 @@ TEST_F(Scene, TheLightMaskTakesEachFramesSize) {
   EXPECT_EQ(lightMaskTexture, texture);
 }
 
-// The live GL objects among the names below 4096, as (kind, name).
-std::set<std::pair<int, GLuint>> LiveObjects() {
-  std::set<std::pair<int, GLuint>> live;
+// The live GL objects among the names below 4096, as (the glIs* that knows them, name).
+std::set<std::pair<PFNGLISBUFFERPROC, GLuint>> LiveObjects() {
+  std::set<std::pair<PFNGLISBUFFERPROC, GLuint>> live;
   for (GLuint name = 1; name < 4096; ++name) {
-    for (const auto [kind, is] : {std::pair{0, glIsBuffer},
-                                  {1, glIsVertexArray},
-                                  {2, glIsTexture},
-                                  {3, glIsFramebuffer},
-                                  {4, glIsRenderbuffer},
-                                  {5, glIsProgram},
-                                  {6, glIsShader}}) {
-      if (is(name)) live.emplace(kind, name);
+    for (const auto is : {glIsBuffer, glIsVertexArray, glIsTexture, glIsFramebuffer,
+                          glIsRenderbuffer, glIsProgram, glIsShader}) {
+      if (is(name)) live.emplace(is, name);
     }
   }
   return live;
 }
 
-// The entry points that make GL object names or objects, counting what they make while a test
-// has them replaced (glad's pointers are the program's too).
+// glad's entry points that make GL objects or names (its pointers are the program's too), each
+// replaceable by one that counts its calls.
 int made = 0;
-PFNGLGENBUFFERSPROC* const makers[] = {
-    &glad_glGenBuffers,         &glad_glGenTextures,         &glad_glGenVertexArrays,
-    &glad_glGenFramebuffers,    &glad_glGenRenderbuffers,    &glad_glGenSamplers,
-    &glad_glGenQueries,         &glad_glCreateBuffers,       &glad_glCreateVertexArrays,
-    &glad_glCreateFramebuffers, &glad_glCreateRenderbuffers, &glad_glCreateSamplers};
-PFNGLGENBUFFERSPROC real[std::size(makers)];
-PFNGLCREATETEXTURESPROC realCreateTextures;
-PFNGLCREATEPROGRAMPROC realCreateProgram;
-PFNGLCREATESHADERPROC realCreateShader;
-template <std::size_t i>
-void Made(GLsizei n, GLuint* names) {
-  made += n;
-  real[i](n, names);
+template <auto& entry>
+decltype(+entry) original;
+template <auto& entry, typename R, typename... A>
+R Counted(A... args) {
+  return ++made, original<entry>(args...);
 }
-template <std::size_t... i>
-void CountMade(std::index_sequence<i...>) {
-  ((real[i] = *makers[i], *makers[i] = Made<i>), ...);
-  realCreateTextures = std::exchange(glad_glCreateTextures, [](GLenum t, GLsizei n, GLuint* names) {
-    made += n;
-    realCreateTextures(t, n, names);
-  });
-  realCreateProgram =
-      std::exchange(glad_glCreateProgram, [] { return ++made, realCreateProgram(); });
-  realCreateShader =
-      std::exchange(glad_glCreateShader, [](GLenum t) { return ++made, realCreateShader(t); });
+template <auto& entry, typename R, typename... A>
+void Count(R (*)(A...)) {
+  original<entry> = std::exchange(entry, Counted<entry, R, A...>);
+}
+template <auto&... entries>
+void CountWhileMaking(auto frames) {
+  (Count<entries>(entries), ...);
+  frames();
+  ((entries = original<entries>), ...);
 }
 
 // Frames make no GL object and take no name.
 TEST_F(Scene, FramesMakeNoGlObject) {
-  CountMade(std::make_index_sequence<std::size(makers)>());
-  for (const float time : {1.0f, 2.0f, 3.0f}) RenderFrame(w, h, time);
-  for (std::size_t i = 0; i < std::size(makers); ++i) *makers[i] = real[i];
-  glad_glCreateTextures = realCreateTextures;
-  glad_glCreateProgram = realCreateProgram;
-  glad_glCreateShader = realCreateShader;
+  CountWhileMaking<glad_glGenBuffers, glad_glGenTextures, glad_glGenVertexArrays,
+                   glad_glGenFramebuffers, glad_glGenRenderbuffers, glad_glGenSamplers,
+                   glad_glGenQueries, glad_glCreateBuffers, glad_glCreateTextures,
+                   glad_glCreateVertexArrays, glad_glCreateFramebuffers, glad_glCreateRenderbuffers,
+                   glad_glCreateSamplers, glad_glCreateProgram, glad_glCreateShader>([] {
+    for (const float time : {1.0f, 2.0f, 3.0f}) RenderFrame(w, h, time);
+  });
   EXPECT_EQ(made, 0);
 }
 
 // Shutdown deletes every GL object that start-up made (shaders once linked) but the screen quad's
 // two and the height map, which the context releases with itself.
 TEST(SceneLifetime, ShutdownDeletesWhatStartUpMadeButWhatTheContextReleases) {
-  std::set<std::pair<int, GLuint>> expected = LiveObjects();
+  auto expected = LiveObjects();
   CreateScene(w, h);
-  expected.insert({{0, screenQuadVbo}, {1, screenQuadVao}, {2, heightMapTexture}});
+  expected.insert({{glIsBuffer, screenQuadVbo},
+                   {glIsVertexArray, screenQuadVao},
+                   {glIsTexture, heightMapTexture}});
   DeleteScene();
   EXPECT_EQ(LiveObjects(), expected);
 }
