@@ -35,33 +35,8 @@ NO_ASSETS = ["Failed to load texture: /textures/text1.jpg", "Failed to load musi
              "Failed to play music: ?*"]
 READ_BACK_AT = 4  # the frame the probe reads back
 
-# Environments, each a shell script run in a folder of its own (its HOME and XDG_RUNTIME_DIR),
-# in a process group of its own: it starts its servers, writes the server's pid to ./pid and,
-# once it is ready, what a program needs to reach it to ./env.new as NAME=VALUE words (an empty
-# value unsets the name). {size}, {width} and {height} are the screen's.
-XVFB = """\
-Xvfb -displayfd 3 -screen 0 {size}x24 -nolisten tcp -noreset 3>display & echo $! > pid
-until [ -s display ]; do sleep 0.1; done
-echo DISPLAY=:$(cat display) >> env.new
-"""
-OPENBOX = XVFB + """\
-export DISPLAY=:$(cat display)
-openbox --sm-disable &
-until xprop -root _NET_SUPPORTING_WM_CHECK | grep -q 'window id'; do sleep 0.1; done
-"""
-# Sound servers whose default device is a null sink, which they record into ./audio.raw.
-RECORD = """\
-until pactl info; do sleep 0.1; done
-parec -d velmora.monitor --format=s16le --rate=44100 --channels=2 > audio.raw &
-echo SDL_AUDIO_DRIVER= PULSE_SERVER=$PULSE_SERVER >> env.new
-"""
-PULSEAUDIO = """\
-export PULSE_SERVER=unix:$PWD/native
-pulseaudio --daemonize=no -n --exit-idle-time=-1 \\
-  --load="module-native-protocol-unix socket=$PWD/native auth-anonymous=1" \\
-  --load="module-null-sink sink_name=velmora rate=44100 channels=2 format=s16le" & echo $! > pid
-""" + RECORD
-
+ENVIRONMENT = SOURCE / "scripts/environment.sh"  # the environments, by name
+CLOSE = "close"  # a run's end by the environment's close request
 
 # Polls `condition()` until it holds; fails with `what` once `timeout` seconds have passed.
 def wait_for(condition, what, timeout=TIMEOUT):
@@ -72,40 +47,27 @@ def wait_for(condition, what, timeout=TIMEOUT):
         time.sleep(0.1)
 
 
+# An environment of scripts/environment.sh, started in a folder of its own for a with-block.
 class Environment(contextlib.ExitStack):
-    def __init__(self, script=XVFB, size="320x180"):
+    def __init__(self, name="xvfb", size="320x180", *args):
         super().__init__()
-        self.script, self.size = script, size
+        self.name, self.size, self.args = name, size, args
 
     def __enter__(self):
         super().__enter__()
         self.folder = Path(self.enter_context(tempfile.TemporaryDirectory(prefix="velmora-")))
-        self.base = dict(os.environ, HOME=str(self.folder), XDG_RUNTIME_DIR=str(self.folder))
-        width, height = self.size.split("x")
-        script = self.script.format(size=self.size, width=width, height=height)
-        with open(self.folder / "log", "w") as log:
-            process = subprocess.Popen(["sh", "-c", script + "mv env.new env; wait"],
-                                       cwd=self.folder, env=self.base, stdout=log, stderr=log,
-                                       stdin=subprocess.DEVNULL, start_new_session=True)
-        self.callback(self.end, process)
-        with contextlib.suppress(AssertionError):  # ended or late: what it printed
-            wait_for(lambda: process.poll() is not None or (self.folder / "env").exists(), "")
-        if not (self.folder / "env").exists():
-            raise AssertionError((self.folder / "log").read_text()[-3000:])
+        self.callback(self.do, "end")
+        self.do("start", self.size, *self.args, timeout=900)
         self.env = {name: value or None for name, value in (
-            word.split("=", 1) for word in (self.folder / "env").read_text().split())}
-        self.env["XDG_RUNTIME_DIR"] = str(self.folder)
+            line.split("=", 1) for line in (self.folder / "env").read_text().split())}
         return self
 
-    def end(self, process):  # the whole group: the servers and whatever they started
-        for stop in (signal.SIGTERM, signal.SIGKILL):
-            with contextlib.suppress(ProcessLookupError):
-                os.killpg(process.pid, stop)
-            time.sleep(0.2)
-        process.wait()
-
-    def kill(self):  # its server, as a crash would end it
-        os.kill(int((self.folder / "pid").read_text()), signal.SIGKILL)
+    # The environment's own actions: "start", "shot" (into a file), "close", "crash", "end".
+    def do(self, action, *args, timeout=30):
+        result = subprocess.run([ENVIRONMENT, action, self.name, self.folder, *args],
+                                capture_output=True, text=True, timeout=timeout)
+        if result.returncode:
+            raise AssertionError(f"{self.name} {action}: {result.stderr[-3000:]}")
 
     # The variables of `base` (the test's own) with the environment's.
     def environ(self, base=os.environ):
@@ -113,12 +75,12 @@ class Environment(contextlib.ExitStack):
 
     # A shell command run in the environment's folder; its standard output.
     def sh(self, command, timeout=30):
-        return subprocess.run(command, shell=True, cwd=self.folder, env=self.environ(self.base),
+        return subprocess.run(command, shell=True, cwd=self.folder, env=self.environ(),
                               check=True, capture_output=True, timeout=timeout).stdout
 
     # A program of the test's run from `cwd` (the source folder, where the assets are); its output.
     def tool(self, *args, timeout=30, cwd=SOURCE):
-        return subprocess.run(args, cwd=cwd, env=self.environ(self.base), check=True,
+        return subprocess.run(args, cwd=cwd, env=self.environ(), check=True,
                               capture_output=True, timeout=timeout).stdout
 
     # Shares of the screen showing lifted (mint: green saturated) and flat (grey: red = green)
@@ -137,9 +99,9 @@ class Environment(contextlib.ExitStack):
     # A screenshot by `command` while `process` runs, and the frame times it may show: the
     # program's clock starts when SDL does, later than the process (under Wine by seconds), so
     # from 0 to the time since the process started.
-    def screenshot(self, process, command="import -window root screen.png"):
+    def screenshot(self, process):
         seconds = time.monotonic() - process.started
-        self.sh(command)
+        self.do("shot", self.folder / "screen.png")
         return self.folder / "screen.png", 0, seconds
 
 
@@ -166,8 +128,9 @@ def probed(folder):
 
 
 # Runs velmora (or `command`) in `folder`; once it has printed its renderer line (unless it ended
-# first) and run `seconds`, calls `during(process)`, then ends it by `stop`: a signal, a shell
-# command run in `environment` (keys typed, a close request) or nothing (None), and waits for the
+# first) and run `seconds`, calls `during(process)`, then ends it by `stop`: a signal, CLOSE (the
+# environment's close request), a shell command run in `environment` (keys typed) or nothing
+# (None), and waits for the
 # end. `env` adds to the environment (None unsets a name); `probe` preloads the probe with the
 # frame time fixed at `probe` ms and frame READ_BACK_AT read back. Mesa writes each GL error to
 # standard error. Returns status, stdout, stderr (less the notices) and audio.
@@ -194,7 +157,12 @@ def run(folder, environment=None, during=None, stop=signal.SIGTERM, seconds=0.0,
             time.sleep(seconds)
             if during:
                 during(process)
-            environment.sh(stop) if isinstance(stop, str) else stop and process.send_signal(stop)
+            if stop == CLOSE:
+                environment.do("close")
+            elif isinstance(stop, str):
+                environment.sh(stop)
+            elif stop:
+                process.send_signal(stop)
         process.wait(timeout=TIMEOUT)
     finally:
         process.kill()
@@ -249,7 +217,7 @@ class VelmoraTest(unittest.TestCase):
     # (whole ms) from `low` to `high` s within `tolerance` (a share of the pixels off), a time
     # that moves (1 s or more).
     def assertFrameShown(self, picture, low, high, size, tolerance=0.001, cwd=SOURCE):
-        with Environment(XVFB, size) as display:
+        with Environment("xvfb", size) as display:
             found = display.tool(CAPTURE, "--size", size, "--match", picture, f"{low:.3f}",
                                  f"{high:.3f}", timeout=20 * TIMEOUT, cwd=cwd).split()
         self.assertLessEqual(float(found[1]), tolerance, f"closest frame at {found[0]} s")

@@ -1,5 +1,5 @@
-# The real program among the programs around it, one row a test: desktops that the tests start
-# themselves (weston, openbox on Xvfb, sway, mutter with Xwayland, KWin at 200 %), a second GL
+# The real program among the programs around it (scripts/environment.sh), one row a test: desktops
+# (weston, openbox on Xvfb, sway, mutter with Xwayland, KWin at 200 %), a second GL
 # implementation (zink), the sound servers (PulseAudio, PipeWire) and the display server killed
 # during a run (desktop.weston is Matrix.test_weston); the portable build on the host's own
 # driver, its tarball and C library; and ./dev on a fresh clone and on a desktop. The frame probe
@@ -17,105 +17,40 @@ from collections import namedtuple
 from fnmatch import fnmatchcase
 from pathlib import Path
 
-from harness import (NO_ASSETS, ON_HOST, OPENBOX, PULSEAUDIO, READ_BACK_AT, RECORD, SOURCE, XVFB,
-                     Environment, VelmoraTest, capture, probed, rms, run, wait_for, workdir)
-from test_program import CLOSE, ESCAPE
+from harness import (CLOSE, NO_ASSETS, ON_HOST, READ_BACK_AT, SOURCE, Environment, VelmoraTest,
+                     capture, probed, rms, run, wait_for, workdir)
+from test_program import ESCAPE
 
 FRAME_MS = 6000  # the frame time the probe gives every frame
 
-# weston with its headless backend and desktop shell: a seat (without one the fullscreen window is
-# never activated and the panel stays above it) and the debug protocol its screenshooter needs.
-WESTON = """\
-weston --backend=headless --renderer=pixman --width={width} --height={height} --fake-seat \\
-  --debug --no-config --socket=velmora & echo $! > pid
-until [ -e velmora ]; do sleep 0.1; done
-echo WAYLAND_DISPLAY=velmora SDL_VIDEO_DRIVER=wayland > env.new
-"""
-# sway, the wlroots reference compositor, headless, without Xwayland. It refuses to run as root,
-# so it runs as uid 1000 of a user namespace of its own (mapped to the test's own uid). It makes a
-# window fullscreen only after its first frame, which is 1920x1080, SDL's default.
-SWAY = """\
-printf 'output HEADLESS-1 resolution {size} scale 1\\nxwayland disable\\n' > config
-echo 'exec echo WAYLAND_DISPLAY=$WAYLAND_DISPLAY SWAYSOCK=$SWAYSOCK > env.new' >> config
-WLR_BACKENDS=headless WLR_RENDERER=pixman WLR_LIBINPUT_NO_DEVICES=1 \\
-  unshare --user --map-user=1000 --map-group=1000 sway -c config & echo $! > pid
-until [ -s env.new ]; do sleep 0.1; done
-"""
-# GNOME's compositor as a session runs it: mutter in a D-Bus session, headless, one virtual
-# monitor, with Xwayland: SDL picks its video driver itself. The session's command notes what
-# mutter gives it.
-SESSION = "echo WAYLAND_DISPLAY=velmora DISPLAY=$DISPLAY XAUTHORITY=$XAUTHORITY" \
-          " DBUS_SESSION_BUS_ADDRESS=$DBUS_SESSION_BUS_ADDRESS > env.new; exec sleep infinity"
-MUTTER = f"""\
-dbus-run-session -- mutter --headless --wayland --wayland-display=velmora \\
-  --virtual-monitor {{size}} -- sh -c '{SESSION}' & echo $! > pid
-until [ -s env.new ]; do sleep 0.1; done
-"""
-# KDE's KWin as a Plasma session on a HiDPI laptop runs it: a virtual output at scale 2, Xwayland,
-# Qt's offscreen platform, in a D-Bus session. The installed binary carries file capabilities
-# that a sandbox refuses to execute; a plain copy runs.
-KWIN = f"""\
-cp "$(command -v kwin_wayland)" .
-printf '#!/bin/sh\\n{SESSION}\\n' > session && chmod +x session
-QT_QPA_PLATFORM=offscreen dbus-run-session -- ./kwin_wayland --virtual --width $(({{width}} / 2)) \\
-  --height $(({{height}} / 2)) --scale 2 --socket velmora --xwayland ./session & echo $! > pid
-until [ -s env.new ]; do sleep 0.1; done
-"""
-# The close request as a title bar's button makes it.
-SWAY_CLOSE = "swaymsg '[title=^Velmora$]' kill"
-KWIN_CLOSE = """\
-echo 'for (const w of workspace.windowList()) if (w.caption == "Velmora") w.closeWindow();' > c.js
-for call in "loadScript string:$PWD/c.js string:close" start; do
-  dbus-send --session --print-reply --dest=org.kde.KWin /Scripting org.kde.kwin.Scripting.$call
-done
-"""
-X_SHOT = "import -window root screen.png"
-# zink over lavapipe gives one whole row of pixels to the other tile where the edge between two
-# rows of tiles passes through the pixels' centres: one row beyond the capture tolerance. Mesa's
-# GLX loads zink for a software context by this name (GALLIUM_DRIVER=zink is refused there).
-ZINK = {"LIBGL_ALWAYS_SOFTWARE": "1", "MESA_LOADER_DRIVER_OVERRIDE": "zink"}
-
-# A row: the environment's script and screen size; how its frame is taken (a command that writes
-# screen.png, or None for the probe's read-back); how the run ends (a signal where the desktop
-# offers a test no close, the close request, keys typed); the pixel sizes a user sees: the light
-# mask at start-up, the first frame, the window once settled; what the run adds to the
-# environment; the share of pixels that may be off; the renderer line.
-Row = namedtuple("Row", "script size shot stop sizes env tolerance renderer",
-                 defaults=({}, 0.001, "Renderer: ?*"))
+# A row: the environment and its screen size; whether the frame is taken from the screen or read
+# back by the probe (where the desktop gives a script no screenshot, or zink, which cannot present
+# on a virtual X server); how the run ends (a signal where the desktop offers a script no close,
+# the close request, keys typed); the pixel sizes a user sees: the light mask at start-up, the
+# first frame, the window once settled; the share of pixels that may be off; the renderer line.
+# sway makes a window fullscreen only after its first frame, at SDL's default size. zink over
+# lavapipe gives one whole row of pixels to the other tile where the edge between two rows of
+# tiles passes through the pixels' centres: one row beyond the capture tolerance.
+Row = namedtuple("Row", "environment size shot stop sizes tolerance renderer",
+                 defaults=(0.001, "Renderer: ?*"))
 DESKTOPS = {
-    "weston": Row(WESTON, "2560x1440", "weston-screenshooter && mv wayland-screenshot-*.png "
-                  "screen.png", signal.SIGTERM, ("2560x1440",) * 3),
-    "openbox": Row(OPENBOX, "1600x900", X_SHOT, CLOSE, ("1600x900",) * 3),
-    "openbox_escape": Row(OPENBOX, "1600x900", X_SHOT, ESCAPE, ("1600x900",) * 3),
-    "sway": Row(SWAY, "1366x768", "grim screen.png", SWAY_CLOSE,
-                ("1920x1080", "1920x1080", "1366x768")),
-    "mutter": Row(MUTTER, "1280x720", None, signal.SIGTERM, ("1280x720",) * 3),
-    "kwin": Row(KWIN, "1366x768", None, KWIN_CLOSE, ("1366x768",) * 3),
-    "zink": Row(OPENBOX, "480x270", None, signal.SIGTERM, ("480x270",) * 3, ZINK,
-                0.001 + 1 / 270, "Renderer: zink *(llvmpipe *"),
+    "weston": Row("weston", "2560x1440", True, signal.SIGTERM, ("2560x1440",) * 3),
+    "openbox": Row("openbox", "1600x900", True, CLOSE, ("1600x900",) * 3),
+    "openbox_escape": Row("openbox", "1600x900", True, ESCAPE, ("1600x900",) * 3),
+    "sway": Row("sway", "1366x768", True, CLOSE, ("1920x1080", "1920x1080", "1366x768")),
+    "mutter": Row("mutter", "1280x720", False, signal.SIGTERM, ("1280x720",) * 3),
+    "kwin": Row("kwin", "1366x768", False, CLOSE, ("1366x768",) * 3),
+    "zink": Row("zink", "480x270", False, signal.SIGTERM, ("480x270",) * 3, 0.001 + 1 / 270,
+                "Renderer: zink *(llvmpipe *"),
 }
-# As desktops run it: the daemon, WirePlumber and pipewire-pulse in one D-Bus session, the graph
-# at the music's rate (as on a desktop set to 44.1 kHz), the sink made the default through
-# pipewire-pulse as a user's sound settings do, once its node is in the graph. WirePlumber ends
-# if the daemon's socket is not there yet (and without it no sink can be made the default).
-PIPEWIRE = """\
-export XDG_CONFIG_HOME=$PWD PULSE_SERVER=unix:$PWD/pulse/native
-mkdir -p pipewire/pipewire.conf.d
-echo 'context.properties = {{ default.clock.rate = 44100 }}' > pipewire/pipewire.conf.d/rate.conf
-dbus-run-session -- sh -c 'pipewire & echo $! > pid
-  until [ -e pipewire-0 ]; do sleep 0.1; done; wireplumber & exec pipewire-pulse' &
-until pactl info; do sleep 0.1; done
-pactl load-module module-null-sink sink_name=velmora rate=44100 channels=2 format=s16le
-until pactl set-default-sink velmora; do sleep 0.1; done
-""" + RECORD
-SOUND_SERVERS = {"pulseaudio": PULSEAUDIO, "pipewire": PIPEWIRE}
+SOUND_SERVERS = ("pulseaudio", "pipewire")
 # The display server killed as a crash would end it: the demo ends within SERVER_GONE_S with one
 # line (under X11 Xlib's, which ends the process) and status 1; small screens, so that the frame
 # being drawn when the server dies is soon done: only then does the demo find out. SDL's own line
 # when it notices the closed Wayland connection first is not counted.
 SERVER_GONE_S = 2.0
-SERVERS = {"xvfb": (OPENBOX, "X connection to :* broken (explicit kill or server shutdown)."),
-           "weston": (WESTON, "Lost the display: the Wayland connection failed (*)")}
+SERVERS = {"xvfb": ("openbox", "X connection to :* broken (explicit kill or server shutdown)."),
+           "weston": ("weston", "Lost the display: the Wayland connection failed (*)")}
 SDL_WAYLAND_CLOSED = "Wayland display connection closed by server (fatal)"
 
 
@@ -149,10 +84,10 @@ def dev(folder, *arguments, home, cache, env=(), user=()):
 class Matrix(VelmoraTest):
     # Runs velmora with the probe under `desktop`, `during(process, folder)` until `stop`; checks
     # the end, the lines and the renderer; returns the probe's last lines and the run's folder.
-    def probed_run(self, desktop, during, stop, env=(), renderer="Renderer: ?*"):
+    def probed_run(self, desktop, during, stop, renderer="Renderer: ?*"):
         folder = workdir(self)
         result = run(folder, desktop, lambda process: during(process, folder), stop=stop,
-                     env=dict(env), probe=FRAME_MS)
+                     probe=FRAME_MS)
         self.assertRun(result)
         self.assertTrue(fnmatchcase(result.stdout[1], renderer), result.stdout)
         return probed(folder), folder
@@ -167,13 +102,13 @@ class Matrix(VelmoraTest):
     # The window fills the output, the light mask follows it in the frame whose size changed, and
     # the screen (or the frame presented) is velmora-capture's frame for that size.
     def desktop(self, name):
-        script, size, shot, stop, sizes, env, tolerance, renderer = DESKTOPS[name]
-        with Environment(script, size) as desktop:
+        environment, size, shot, stop, sizes, tolerance, renderer = DESKTOPS[name]
+        with Environment(environment, size) as desktop:
             def shown(process, folder):
                 self.wait_frames(process, folder, key="viewport", value=sizes[2])
                 self.wait_frames(process, folder, max(2, READ_BACK_AT - probed(folder)["frames"]))
-                shot and desktop.sh(shot)
-            seen, folder = self.probed_run(desktop, shown, stop, env, renderer)
+                shot and desktop.do("shot", desktop.folder / "screen.png")
+            seen, folder = self.probed_run(desktop, shown, stop, renderer)
             self.assertFrameShown(desktop.folder / "screen.png" if shot else folder / "frame.ppm",
                                   FRAME_MS / 1000, FRAME_MS / 1000, sizes[2], tolerance)
         self.assertEqual([seen[key] for key in ("first_mask", "first_viewport", "viewport", "mask")],
@@ -183,24 +118,23 @@ class Matrix(VelmoraTest):
     # The server's default device gets the music; the server killed while it plays (SDL and the
     # mixer say nothing), the frames go on and the demo closes normally.
     def sound(self, name):
-        with Environment(OPENBOX, "640x360") as openbox, \
-                Environment(SOUND_SERVERS[name]) as server:
+        with Environment("openbox", "640x360") as openbox, Environment(name) as server:
             def listen(process, folder):
                 wait_for(lambda: rms(capture(server.folder)) > 100, "no music recorded")
-                server.kill()
+                server.do("crash")
                 self.wait_frames(process, folder, 3)
             openbox.env.update(server.env)
             seen, _ = self.probed_run(openbox, listen, CLOSE)
         self.assertEqual(seen["audio_driver"], name)
 
     def server_gone(self, name):
-        script, line = SERVERS[name]
-        with Environment(script, "640x360") as desktop:
+        environment, line = SERVERS[name]
+        with Environment(environment, "640x360") as desktop:
             folder, killed = workdir(self), []
 
             def kill(process):
                 wait_for(lambda: (folder / "probe.txt").exists(), "no frames")
-                desktop.kill()
+                desktop.do("crash")
                 killed.append(time.monotonic())
             result = run(folder, desktop, kill, stop=None, probe=FRAME_MS)
             self.assertLess(time.monotonic() - killed[0], SERVER_GONE_S)
@@ -229,7 +163,7 @@ class Matrix(VelmoraTest):
             tar.extractall(folder, filter="tar")
         launcher = folder / "velmora-linux-x86_64/velmora"
         host = ["chroot", "/run/host", "sh", "-c", 'cd "$0" && exec "$@"', str(folder), PORTABLE]
-        with Environment(OPENBOX, "480x270") as display:
+        with Environment("openbox", "480x270") as display:
             for name, command, env, where in (
                     ("host", host, dict(OVERRIDE, XDG_CACHE_HOME=str(folder)), folder),
                     ("environment", [PORTABLE], {}, folder), ("launcher", [launcher], {}, elsewhere),
@@ -274,7 +208,7 @@ class Matrix(VelmoraTest):
     # report.
     def test_dev_run_on_a_desktop_uses_the_machines_driver_or_falls_back(self):
         home, cache, versions = os.environ["HOME"], os.environ["VELMORA_CACHE"], set()
-        with Environment(XVFB, "480x270") as display:
+        with Environment("xvfb", "480x270") as display:
             for env, fallback in (([f"{k}={v}" for k, v in OVERRIDE.items()], False), ([], True)):
                 with self.subTest(fallback=fallback):
                     result = run(workdir(self, ON_HOST), display, stop=ESCAPE, command=dev(

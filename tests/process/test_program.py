@@ -5,18 +5,16 @@
 import random
 import struct
 import subprocess
-import time
 import unittest
 import zlib
 from collections import namedtuple
 from pathlib import Path
 from signal import SIGINT, SIGTERM
 
-from harness import (ASSETS, NO_ASSETS, OPENBOX, RATE, Environment, VelmoraTest, capture, decode,
+from harness import (ASSETS, CLOSE, NO_ASSETS, RATE, Environment, VelmoraTest, capture, decode,
                      first_sound, levels, locate, rms, run, wait_for, workdir)
 
 ESCAPE = "xdotool search --name '^Velmora$' windowfocus --sync key Escape"
-CLOSE = "wmctrl -c Velmora"  # the close request, through openbox, as a taskbar asks it
 OTHER_INPUT = (f"{ESCAPE.replace('Escape', 'a space Return q F1 ctrl+c')}; xdotool mousemove 10 "
                "10 click 1 mousemove 200 100 click 3; wmctrl -r Velmora -b remove,fullscreen; "
                "wmctrl -r Velmora -e 0,0,0,160,90; sleep 2")  # several frames at the new size
@@ -165,7 +163,7 @@ class Program(VelmoraTest):
 
     @classmethod
     def setUpClass(cls):
-        cls.display = cls.enterClassContext(Environment(OPENBOX))
+        cls.display = cls.enterClassContext(Environment("openbox"))
         limits = cls.display.tool("glxinfo", "-l").decode()
         cls.max_size = int(limits.split("GL_MAX_TEXTURE_SIZE = ")[1].split()[0])
 

@@ -9,7 +9,7 @@ import subprocess
 import time
 import unittest
 
-from harness import (ASSETS, CAPTURE, NO_ASSETS, NOTICES, RATE, SOURCE, TIMEOUT, XVFB,
+from harness import (ASSETS, CAPTURE, NO_ASSETS, NOTICES, RATE, SOURCE, TIMEOUT,
                      Environment, VelmoraTest, decode, locate, wait_for, workdir)
 
 SIZE, FPS, START, SECONDS = "320x180", 30, 3, 2
@@ -67,7 +67,7 @@ RUNS = {
 class Video(VelmoraTest):
     @classmethod
     def setUpClass(cls):
-        cls.display = cls.enterClassContext(Environment(XVFB, SIZE))
+        cls.display = cls.enterClassContext(Environment("xvfb", SIZE))
         cls.folder = cls.display.folder
         for extension in CONTAINERS:
             result = cls.capture("--video", cls.folder / f"demo{extension}", "--size", SIZE,

@@ -1,51 +1,27 @@
 # The Windows program (velmora.exe, cross-compiled) under Wine on a virtual X display, where Wine's
 # OpenGL reaches the build environment's Mesa: the Linux tests of the endings, a failure, the
 # missing assets and the music, run on it; the frame it draws against velmora-capture's; and that
-# it needs no DLL that Windows lacks. The classes share one Wine prefix and one display.
+# it needs no DLL that Windows lacks. The classes share one Wine environment.
 
-import fcntl
-import hashlib
-import os
-import shutil
 import subprocess
 import unittest
-from pathlib import Path
 
 import harness
 import test_program
-from harness import OPENBOX, Environment, run, workdir
+from harness import Environment, run, workdir
 from test_program import ESCAPE
 
-# Wine's server, which Debian keeps off PATH; WINESERVER is Wine's own variable for it.
-WINESERVER = os.environ.get("WINESERVER", "/usr/lib/x86_64-linux-gnu/wine/wineserver")
 # The DLLs it may import: Windows' own (OpenGL's is loaded at run time).
 WINDOWS_DLLS = {"advapi32", "gdi32", "imm32", "kernel32", "msvcrt", "ole32", "oleaut32",
                 "setupapi", "shell32", "user32", "version", "winmm"}
 
 
-# A Wine prefix of the Wine at hand, made once per Wine version in the cache folder and shared by
-# every run: no Mono or Gecko (their installers would ask), no desktop menu entries. Standard
-# error is the program's alone: WINEDEBUG=-all silences Wine's debug channels.
+# One display and one Wine server for every class: a server started anew for each was seen to end
+# the first program of a class now and then.
 def setUpModule():
-    version = subprocess.run(["wine", "--version"], check=True, capture_output=True).stdout
-    cache = Path(os.environ.get("VELMORA_CACHE", Path.home() / ".cache/velmora"))
-    prefix = cache / f"wine-{hashlib.sha256(version).hexdigest()[:16]}"
-    os.environ.update(WINEPREFIX=str(prefix), WINEDEBUG="-all",
-                      WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d")
-    cache.mkdir(parents=True, exist_ok=True)
-    with open(cache / ".lock-wine", "w") as lock:
-        fcntl.flock(lock, fcntl.LOCK_EX)
-        if not (prefix / ".complete").exists():
-            shutil.rmtree(prefix, ignore_errors=True)
-            subprocess.run(["sh", "-c", 'wineboot --init && "$0" --wait', WINESERVER], check=True,
-                           capture_output=True)
-            (prefix / ".complete").touch()
-    # One display and one Wine server for every class: a server started anew for each was seen
-    # to end the first program of a class now and then.
     global display
-    display = Environment(OPENBOX).__enter__()
+    display = Environment("wine").__enter__()
     unittest.addModuleCleanup(display.__exit__, None, None, None)
-    unittest.addModuleCleanup(subprocess.run, [WINESERVER, "-k"], stderr=subprocess.DEVNULL)
 
 
 class Imports(unittest.TestCase):

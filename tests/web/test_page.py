@@ -2,11 +2,9 @@
 # velmora-capture: console, drawing size and pacing, the music's start, the frame, a missing
 # asset, and the canvas and the light mask following a resize and a change of zoom.
 #
-# Each engine is a row: the command that starts it on the page in a window of a virtual X display
-# without a window manager (each with WebGL 2 from Mesa's llvmpipe, Chromium's through ANGLE),
-# with a PulseAudio server of its own (without one, the windowed engines keep every audio
-# context from running). The test acts on it as a user does, with X input (xdotool): the
-# gestures, the window's size, the zoom keys. The page itself (probe.js) reports to the test's
+# Each engine is a row, an environment that opens the page in a window of a virtual X display.
+# The test acts on it as a user does, with X input (xdotool): the gestures, the window's size,
+# the zoom keys. The page itself (probe.js) reports to the test's
 # server what the test checks, and takes its settings.
 
 import base64
@@ -22,44 +20,25 @@ from functools import partial
 from http.server import SimpleHTTPRequestHandler, ThreadingHTTPServer
 from pathlib import Path
 
-from harness import PULSEAUDIO, SOURCE, XVFB, Environment, VelmoraTest, wait_for
+from harness import SOURCE, Environment, VelmoraTest, wait_for
 
 SITE = Path(os.environ.get("VELMORA_WEB_SITE", SOURCE / "build/release/tests/web/site"))
 PROBE = (Path(__file__).parent / "probe.js").read_text()
-# Firefox: WebGL on llvmpipe, which it otherwise leaves out as too slow; audio waits for a click
-# or a key press, as with its default settings; no first-run pages.
-FIREFOX_PREFS = {"webgl.force-enabled": True, "media.autoplay.default": 1,
-                 "media.autoplay.block-webaudio": True, "browser.aboutwelcome.enabled": False,
-                 "browser.startup.homepage_override.mstone": "ignore",
-                 "datareporting.policy.dataSubmissionEnabled": False,
-                 "layout.css.devPixelsPerPx": "{scale}"}
-# Each engine: the command that starts it on {url} at {scale} device pixels a CSS pixel (Chromium
-# with ANGLE on Mesa's OpenGL; audio waits for a user gesture, as with its default settings); the
-# start of its "Renderer: " line (both WebKits name theirs "WebKit WebGL" to the page); whether
-# the test zooms it (WebKitGTK's device pixel ratio is GTK's window scale, fixed when it starts;
-# Firefox, zoomed while it draws on llvmpipe, shows 110 % in its address bar but gives the page no
-# new ratio for minutes). All three draw on llvmpipe, as velmora-capture does: the same frame.
-Engine = namedtuple("Engine", "command renderer zooms")
-ENGINES = {
-    "chromium": Engine("chromium --no-sandbox --use-gl=angle --use-angle=gl --ignore-gpu-blocklist "
-                       "--autoplay-policy=user-gesture-required --user-data-dir=$PWD/profile "
-                       "--no-first-run --disable-background-networking --disable-component-update "
-                       "--disable-sync --force-device-scale-factor={scale} {url}", "WebKit WebGL",
-                       True),
-    "firefox": Engine("mkdir profile && echo '" + "".join(
-        f"user_pref({json.dumps(name)}, {json.dumps(value)});" for name, value in
-        FIREFOX_PREFS.items()) + "' > profile/user.js && firefox-esr --profile profile "
-                      "--no-remote {url}", "llvmpipe*", False),
-    "webkit": Engine("GDK_SCALE={scale} /usr/lib/x86_64-linux-gnu/webkit2gtk-4.1/MiniBrowser {url}",
-                     "WebKit WebGL", False),
-}
-CLICK = ("eval $(xdotool getwindowgeometry --shell $(cat window)); xdotool mousemove --window "
+# Each engine (an environment of scripts/environment.sh): the start of its "Renderer: " line (both
+# WebKits name theirs "WebKit WebGL" to the page); whether the test zooms it (WebKitGTK's device
+# pixel ratio is GTK's window scale, fixed when it starts; Firefox, zoomed while it draws on
+# llvmpipe, shows 110 % in its address bar but gives the page no new ratio for minutes). All three
+# draw on llvmpipe, as velmora-capture does: the same frame.
+Engine = namedtuple("Engine", "renderer zooms")
+ENGINES = {"chromium": Engine("WebKit WebGL", True), "firefox": Engine("llvmpipe*", False),
+           "webkit": Engine("WebKit WebGL", False)}
+CLICK = ("eval $(xdotool getwindowgeometry --shell $WINDOW); xdotool mousemove --window "
          "$WINDOW $((WIDTH / 2)) $((HEIGHT / 2)) click 1")  # in the middle, below the frame's top
 # The page's size in CSS pixels (Firefox's window is at least 500 wide) and device pixels per CSS
 # pixel; the gesture that starts the music; the time of the frame; the asset left out (of the
 # site and of the capture) and the error lines that gives; the page's size after a resize.
 CASES = (((512, 288), 1, CLICK, 3.0, "", [], (640, 320)),
-         ((500, 280), 2, "xdotool windowfocus --sync $(cat window) key a", 6.5, "text1.jpg",
+         ((500, 280), 2, "xdotool windowfocus --sync $WINDOW key a", 6.5, "text1.jpg",
           ["Failed to load texture: /textures/text1.jpg"], (600, 330)))
 
 
@@ -115,15 +94,12 @@ def device(report):  # the drawing size the page's CSS size asks for, as the pro
 
 class WebPage(VelmoraTest):
     def check(self, engine):
-        command, renderer, zooms = ENGINES[engine]
+        renderer, zooms = ENGINES[engine]
         for css, scale, gesture, seconds, missing, errors, resized in CASES:
             size = (css[0] * scale, css[1] * scale)
             with (self.subTest(engine=engine, scale=scale, missing=missing),
                   Site(copy(self, SITE, missing), clock=0, skip=True) as site,
-                  Environment(XVFB + PULSEAUDIO + f"export DISPLAY=:$(cat display)\n"
-                              f"{command.format(url=site.url, scale=scale)} &\nuntil xdotool "
-                              "search --onlyvisible --pid $! > window; do sleep 0.2; done\n",
-                              "1600x1000") as browser):
+                  Environment(engine, "1600x1000", site.url, str(scale)) as browser):
                 # The page at a CSS size: the window at it, then changed by what the page still
                 # lacks (the browser's own frame, seen once the window has taken the size asked,
                 # and an info bar that may come later). A report can hold the new outer size
@@ -133,7 +109,7 @@ class WebPage(VelmoraTest):
                     want, target = [width, height], [width, height]
                     report = site.wait_for(lambda r: True, "no report")
                     for _ in range(4):
-                        browser.sh(f"xdotool windowsize $(cat window) {target[0] * scale} "
+                        browser.sh(f"xdotool windowsize $WINDOW {target[0] * scale} "
                                    f"{target[1] * scale}")
                         report = site.wait_for(lambda r, t=target, old=report: [
                             round(o * scale) for o in r["outer"]] == [n * scale for n in t] and (
@@ -182,7 +158,7 @@ class WebPage(VelmoraTest):
                     # pressed again where a loaded browser missed the click or the keys.
                     if step == "zoom":
                         for _ in range(3):
-                            browser.sh(f"xdotool mousemove --window $(cat window) {300 * scale} "
+                            browser.sh(f"xdotool mousemove --window $WINDOW {300 * scale} "
                                        f"{60 * scale} click 1 sleep 0.5 key ctrl+plus")
                             with contextlib.suppress(AssertionError):
                                 site.wait_for(lambda r: r["ratio"] != scale, "no zoom", 30)
