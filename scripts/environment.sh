@@ -138,8 +138,7 @@ close_kwin() {
 }
 
 # --- zink over lavapipe, on openbox. Mesa's GLX loads zink for a software context by this name
-# (GALLIUM_DRIVER=zink is refused there). Without DRI3 zink cannot present: the screen stays
-# black, and only a read-back from the program shows its frame.
+# (GALLIUM_DRIVER=zink is refused there).
 start_zink() {
   start_openbox
   ready LIBGL_ALWAYS_SOFTWARE=1 MESA_LOADER_DRIVER_OVERRIDE=zink
@@ -189,7 +188,7 @@ start_browser() {
   ready "WINDOW=$(head -n 1 window)"
 }
 start_chromium() {
-  start_browser chromium --no-sandbox --use-gl=angle --use-angle=gl --ignore-gpu-blocklist \
+  start_browser chromium --no-sandbox --test-type --use-gl=angle --use-angle=gl --ignore-gpu-blocklist \
     --autoplay-policy=user-gesture-required --user-data-dir="$PWD/profile" --no-first-run \
     --disable-background-networking --disable-component-update --disable-sync \
     --force-device-scale-factor="$scale" "$url"
@@ -313,6 +312,6 @@ case $command in
     ;;
   crash) kill -KILL "$(cat "$3/$(crash_server "$name").pid")" ;;
   end) end "$3" ;;
-  exec) load "$2"; "${@:3}" ;;
+  exec) load "$2"; exec "${@:3}" ;;
   *) sed -n '2,27p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2 ;;
 esac

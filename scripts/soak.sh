@@ -9,7 +9,7 @@
 #   - frames keep being presented, and the program exits with status 0 on SIGTERM.
 # Environment (all optional):
 #   VELMORA_EXECUTABLE              the program (default build/release/velmora)
-#   VELMORA_PROBE                   the probe (default tests/libvelmora-probe.so next to it)
+#   VELMORA_PROBE                   the frame probe (default libvelmora-probe.so next to it)
 #   VELMORA_SOAK_WARMUP             warm-up seconds (default SECONDS/10, at least 5)
 #   VELMORA_SOAK_INTERVAL           seconds between samples (default 5)
 #   VELMORA_SOAK_RSS_TOLERANCE_MIB  allowed RSS growth after the warm-up (default 8)
@@ -29,7 +29,7 @@ if [ -z "${INSIDE_XVFB:-}" ]; then
 fi
 
 program=$(realpath "${VELMORA_EXECUTABLE:-$root/build/release/velmora}")
-probe=$(realpath "${VELMORA_PROBE:-$(dirname "$program")/tests/libvelmora-probe.so}")
+probe=$(realpath "${VELMORA_PROBE:-$(dirname "$program")/libvelmora-probe.so}")
 warmup=${VELMORA_SOAK_WARMUP:-$((seconds / 10 > 5 ? seconds / 10 : 5))}
 interval=${VELMORA_SOAK_INTERVAL:-5}
 # Under a loaded CPU the heap was seen to step once by about 4 MiB on llvmpipe, then stay flat.

@@ -20,7 +20,7 @@ from types import SimpleNamespace
 SOURCE = Path(os.environ.get("VELMORA_SOURCE_DIR", Path(__file__).parents[2]))
 VELMORA = Path(os.environ.get("VELMORA_EXECUTABLE", "build/release/velmora")).resolve()
 CAPTURE = Path(os.environ.get("VELMORA_CAPTURE", "build/release/tools/velmora-capture")).resolve()
-PROBE = Path(os.environ.get("VELMORA_PROBE", "build/release/tests/libvelmora-probe.so")).resolve()
+PROBE = Path(os.environ.get("VELMORA_PROBE", "build/release/libvelmora-probe.so")).resolve()
 LAUNCHER = os.environ.get("VELMORA_LAUNCHER", "").split()
 ASSETS = SOURCE / "assets"
 ON_HOST = SOURCE / "build/tests/on-host"  # working folders the host sees at the same path
@@ -120,7 +120,7 @@ def capture(folder):
     return array("h", data[:len(data) // 4 * 4])
 
 
-# The probe's last lines (tests/probes/frame_probe.c) as a dict, {} before the first frame.
+# The frame probe's last lines (tools/frame_probe.c) as a dict, {} before the first frame.
 def probed(folder):
     path = folder / "probe.txt"
     pairs = [line.split() for line in path.read_text().splitlines()] if path.exists() else []

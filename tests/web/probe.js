@@ -70,7 +70,7 @@ setInterval(async () => {
   await fetch('/report', { method: 'POST', body: JSON.stringify({
     frames: probe.frames.slice(0, 21), count: probe.frames.length, skip: probe.skip,
     box: [canvas?.width, canvas?.height, box?.width, box?.height], mask: probe.mask,
-    ratio: devicePixelRatio, inner: [innerWidth, innerHeight], outer: [outerWidth, outerHeight],
+    ratio: devicePixelRatio,
     audioPeak: probe.audioPeak, audio: probe.audioContext?.state, console: probe.console,
     hint: !!hint?.checkVisibility({ opacityProperty: true, visibilityProperty: true }),
     picture }) });

@@ -1,6 +1,7 @@
-// Frame probe: a shared library preloaded (LD_PRELOAD) into the real program by the desktop tests,
-// for what only the running process can tell. GL errors are Mesa's to report (MESA_DEBUG), GL
-// objects made per frame the benchmark's to count.
+// Frame probe: a shared library preloaded (LD_PRELOAD) into the real program, for what only the
+// running process can tell: by ./dev run --on (the frame on desktops that give a script no
+// screenshot), by the soak (frames presented) and by the desktop tests (sizes, the frame time). GL
+// errors are Mesa's to report (MESA_DEBUG), GL objects made per frame the benchmark's to count.
 //
 // - VELMORA_FIXED_TICKS (milliseconds): SDL_GetTicks returns that value, which fixes the frame
 //   time of every frame while SDL's own clock runs on.
@@ -12,7 +13,8 @@
 // - VELMORA_PROBE_FRAME (a path) and VELMORA_PROBE_FRAME_NUMBER (from 1): that frame is read back
 //   from the back buffer just before it is presented and written there as a binary PPM, the
 //   window's pixel size: what the program drew where the window system shows no screenshot (zink
-//   on a virtual X server without DRI3, desktops that give a test none).
+//   on a virtual X server without DRI3, desktops that give a script none). Without a number, the
+//   frame presented next after each SIGUSR1 is.
 //
 // The probe interposes SDL_GL_GetProcAddress, the resolver the program hands its GL loader, to
 // wrap glViewport and glTexImage2D, and SDL_GL_SwapWindow and SDL_GetTicks. Everything runs on the
@@ -20,6 +22,7 @@
 #define _GNU_SOURCE
 #include <SDL3/SDL.h>
 #include <dlfcn.h>
+#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -29,6 +32,7 @@ static struct Size {
   unsigned long frame;  // the frame that set this size first; 0 before any
 } viewport, mask;
 static unsigned long frames;
+static volatile sig_atomic_t readBackAsked;
 static void (*realViewport)(int, int, int, int);
 static void (*realTexImage2D)(unsigned, int, int, int, int, int, unsigned, unsigned, const void*);
 
@@ -106,11 +110,24 @@ static void DumpFrame(SDL_Window* window, const char* path) {
   free(data);
 }
 
+static void AskReadBack(int signal) {
+  (void)signal;
+  readBackAsked = 1;
+}
+
+__attribute__((constructor)) static void ListenForReadBack(void) {
+  if (getenv("VELMORA_PROBE_FRAME") && !getenv("VELMORA_PROBE_FRAME_NUMBER"))
+    signal(SIGUSR1, AskReadBack);
+}
+
 bool SDL_GL_SwapWindow(SDL_Window* window) {
   const char *framePath = getenv("VELMORA_PROBE_FRAME"),
              *number = getenv("VELMORA_PROBE_FRAME_NUMBER"), *path = getenv("VELMORA_PROBE_FILE"),
              *video = SDL_GetCurrentVideoDriver(), *audio = SDL_GetCurrentAudioDriver();
-  if (framePath && number && frames + 1 == strtoul(number, NULL, 10)) DumpFrame(window, framePath);
+  if (framePath && (number ? frames + 1 == strtoul(number, NULL, 10) : readBackAsked)) {
+    readBackAsked = 0;
+    DumpFrame(window, framePath);
+  }
   const bool swapped = ((bool (*)(SDL_Window*))Next("SDL_GL_SwapWindow"))(window);
   char text[512];
   const int length =
