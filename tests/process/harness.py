@@ -1,6 +1,6 @@
 # The one harness of the process tests, the matrix and the browser tests: environments (display
-# and sound servers, desktops) started from a row of data, the real velmora run in one as a user
-# runs it, its frame compared with velmora-capture's, its sound captured. Without a sound server
+# and sound servers, desktops: scripts/environment.sh) started by name, the real velmora run in
+# one as a user runs it, its frame compared with velmora-capture's, its sound captured. Without a sound server
 # the program plays into SDL's disk audio driver (S16LE, stereo, 44100 Hz). VELMORA_LAUNCHER
 # names a command that runs the program (wine, for the Windows build).
 
