@@ -3,6 +3,9 @@
 #include "app/main_loop.h"
 #include "app/platform.h"
 #include "app/scene.h"
+#ifdef __EMSCRIPTEN__
+#include "app/page.h"
+#endif
 #include "loaders/music.h"
 #include "render/gl_api.h"
 
@@ -15,6 +18,9 @@ int main(int, char**) {
   // come in time (with no window manager at all X leaves the window as created) and sets no
   // error text; the size read next is then still the window's own, so it is not reported.
   SDL_SyncWindow(window);
+#ifdef __EMSCRIPTEN__
+  FollowPage(window);
+#endif
   int width = 0, height = 0;
   SDL_GetWindowSizeInPixels(window, &width, &height);
   CreateScene(width, height);
@@ -22,10 +28,15 @@ int main(int, char**) {
   PlayMusic(mixer);
   PrepareFirstFrame();
 
+#ifdef __EMSCRIPTEN__
+  RunPage(window);  // the browser runs the frames from here on, for as long as the page lives
+  return 0;
+#else
   const bool presented = RunMainLoop(window);
 
   DeleteScene();
   ReleaseMusic();
   StopPlatform();
   return presented ? 0 : 1;
+#endif
 }

@@ -37,9 +37,6 @@ bool RunMainLoop(SDL_Window* window, FrameHook afterFrame) {
     if (!DisplayConnected()) return ReportLostDisplay();
     running = DrainEvents();
 
-#ifdef __EMSCRIPTEN__
-    FollowPage(window);
-#endif
     int width = 0, height = 0;
     SDL_GetWindowSizeInPixels(window, &width, &height);
     const float time = static_cast<float>(SDL_GetTicks()) / 1000.0f;

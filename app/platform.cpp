@@ -2,11 +2,6 @@
 
 #include <cstdio>
 #include <cstring>
-#ifdef __EMSCRIPTEN__
-#include <emscripten/html5.h>
-
-#include <cmath>
-#endif
 
 #include "render/gl_api.h"
 
@@ -21,11 +16,9 @@ constexpr int windowWidth = 1920;
 constexpr int windowHeight = 1080;
 #ifdef __EMSCRIPTEN__
 // In the browser the window is the page's canvas, which the page sizes (web/index.html); its
-// pixels are device pixels, and FollowPage keeps its drawing size the page's. A fullscreen
-// window there would take the whole screen at the first click.
-constexpr SDL_WindowFlags windowFlags = SDL_WINDOW_OPENGL | SDL_WINDOW_HIGH_PIXEL_DENSITY;
-// The canvas SDL draws into: its default selector, the page's canvas.
-constexpr const char canvasSelector[] = "#canvas";
+// drawing size is set from the page's by FollowPage (app/page.cpp). A fullscreen window there
+// would take the whole screen at the first click.
+constexpr SDL_WindowFlags windowFlags = SDL_WINDOW_OPENGL;
 #else
 constexpr SDL_WindowFlags windowFlags = SDL_WINDOW_FULLSCREEN | SDL_WINDOW_OPENGL;
 #endif
@@ -128,26 +121,3 @@ void StopPlatform() {
   displayError = nullptr;
   waylandDisplay = nullptr;
 }
-
-#ifdef __EMSCRIPTEN__
-void FollowPage(SDL_Window* pageWindow) {
-  double cssWidth = 0.0, cssHeight = 0.0;
-  emscripten_get_element_css_size(canvasSelector, &cssWidth, &cssHeight);
-  const int width = static_cast<int>(std::lround(cssWidth));
-  const int height = static_cast<int>(std::lround(cssHeight));
-  if (width <= 0 || height <= 0) return;  // a hidden canvas: keep what there is
-
-  // SDL's drawing size is its window size (whole CSS pixels) times the device pixel ratio. Both
-  // are compared: after a change of zoom the page may already have given the canvas its new
-  // drawing size while SDL still holds the old CSS size, and would draw at old size x new ratio.
-  const double ratio = emscripten_get_device_pixel_ratio();
-  int drawingWidth = 0, drawingHeight = 0, windowWidth = 0, windowHeight = 0;
-  emscripten_get_canvas_element_size(canvasSelector, &drawingWidth, &drawingHeight);
-  SDL_GetWindowSize(pageWindow, &windowWidth, &windowHeight);
-  if (windowWidth == width && windowHeight == height &&
-      drawingWidth == std::lround(width * ratio) && drawingHeight == std::lround(height * ratio))
-    return;
-  if (!SDL_SetWindowSize(pageWindow, width, height))
-    std::fprintf(stderr, "SDL_SetWindowSize failed: %s\n", SDL_GetError());
-}
-#endif

@@ -25,11 +25,3 @@ bool DisplayConnected();
 // Releases whatever StartPlatform created, in reverse order: the mixer device, the mixer
 // library, the GL context, the window and SDL.
 void StopPlatform();
-
-#ifdef __EMSCRIPTEN__
-// Gives the page's canvas, the window, the page's size in device pixels as its drawing size (its
-// CSS size times the device pixel ratio) where that changed: a resize, a rotation, a change of
-// zoom or a move to a screen of another pixel density. Called at the start of every frame, so
-// that the frame and the light mask take that size.
-void FollowPage(SDL_Window* pageWindow);
-#endif

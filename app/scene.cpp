@@ -20,6 +20,10 @@ std::string heightMapPath = "/textures/text1.jpg";
 
 void CreateScene(int pixelWidth, int pixelHeight) {
   BuildTriangleGrid(gridColumns, gridRows, gridWidth, gridHeight, tileGap);
+  CreateSceneObjects(pixelWidth, pixelHeight);
+}
+
+void CreateSceneObjects(int pixelWidth, int pixelHeight) {
   CreateGpuResources(pixelWidth, pixelHeight);
   BuildScenePrograms();
   heightMapTexture = LoadTexture(heightMapPath.c_str());

@@ -22,9 +22,12 @@ add_library(webgl INTERFACE)
 target_link_options(webgl INTERFACE -sMIN_WEBGL_VERSION=2 -sMAX_WEBGL_VERSION=2)
 target_link_libraries(velmora_core PUBLIC host_headers)
 
-# ASYNCIFY lets SDL give control back to the browser inside SDL_GL_SwapWindow and SDL_DelayNS,
-# so the main loop stays the program's own. The page writes the assets into the module's file
-# system before main runs, with FS and the run dependencies.
+# The page's own part of the program: the browser runs its frames (app/page.cpp). The page writes
+# the assets into the module's file system before main runs, with FS and the run dependencies.
+# Optimised for size: the page's download is what a phone waits for, and the program's own work
+# per frame is a few draw calls.
+target_sources(velmora_core PRIVATE app/page.cpp)
+target_compile_options(velmora_core PUBLIC -Oz)
 target_link_options(velmora PRIVATE
-  -O3 -sASYNCIFY -sENVIRONMENT=web -sALLOW_MEMORY_GROWTH -sSTACK_SIZE=1MB
+  -Oz -sENVIRONMENT=web -sALLOW_MEMORY_GROWTH -sSTACK_SIZE=1MB
   -sEXPORTED_RUNTIME_METHODS=FS,addRunDependency,removeRunDependency)

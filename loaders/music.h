@@ -11,8 +11,8 @@ extern MIX_Audio* music;
 void LoadMusic(MIX_Mixer* mixer, const char* relativePath);
 
 // Starts `music` once, even when it is null (the mixer then refuses and the failure is
-// reported with "Failed to play music: "). In the browser it is heard from the first click or
-// key press on, from its beginning.
+// reported with "Failed to play music: "). In the browser it is heard from its beginning once a
+// user's gesture lets the page play sound.
 void PlayMusic(MIX_Mixer* mixer);
 
 // Releases the program's hold on the music; playback, if any, ends with the mixer.

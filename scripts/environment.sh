@@ -22,6 +22,8 @@
 #       CMD run from the current folder with the variables of the environment started in FOLDER.
 set -euo pipefail
 
+here=$(cd "$(dirname "$0")" && pwd)
+
 # The names, each with what it is.
 NAMES=(
   "xvfb        a virtual X screen, no window manager"
@@ -36,6 +38,7 @@ NAMES=(
   "chromium    Chromium on a virtual X screen, its own PulseAudio server"
   "firefox     Firefox on a virtual X screen, its own PulseAudio server"
   "webkit      WebKitGTK's MiniBrowser on a virtual X screen, its own PulseAudio server"
+  "phone       Chromium as a 6.1\" phone (390x844 at 3, touch), driven through DevTools"
   "wine        Wine on openbox, its prefix kept in the cache folder"
 )
 
@@ -187,14 +190,30 @@ start_browser() {
   until_ok sh -c "xdotool search --onlyvisible --pid $(cat browser.pid) > window"
   ready "WINDOW=$(head -n 1 window)"
 }
+# "$@" adds flags.
 start_chromium() {
-  start_browser chromium --no-sandbox --test-type --use-gl=angle --use-angle=gl --ignore-gpu-blocklist \
-    --autoplay-policy=user-gesture-required --user-data-dir="$PWD/profile" --no-first-run \
-    --disable-background-networking --disable-component-update --disable-sync \
-    --force-device-scale-factor="$scale" "$url"
+  start_browser chromium --no-sandbox --use-gl=angle --use-angle=gl \
+    --ignore-gpu-blocklist --autoplay-policy=document-user-activation-required --user-data-dir="$PWD/profile" \
+    --no-first-run --disable-background-networking --disable-component-update --disable-sync \
+    --force-device-scale-factor="$scale" "$@" "$url"
 }
+# A phone: Chromium as above, its page a 6.1" phone held upright (390x844 CSS pixels at 3 device
+# pixels each, with touch), emulated through the DevTools protocol on a pipe that stays open for
+# whoever drives the page (scripts/devtools.py; cdp.in and cdp.out in the folder).
+start_phone() {
+  local page=$url
+  mkfifo cdp.in cdp.out
+  exec 3<>cdp.in 4<>cdp.out
+  url=about:blank start_chromium --remote-debugging-pipe
+  devtools Emulation.setTouchEmulationEnabled '{"enabled": true, "maxTouchPoints": 5}'
+  devtools Emulation.setDeviceMetricsOverride '{"width": 390, "height": 844,
+    "deviceScaleFactor": 3, "mobile": true,
+    "screenOrientation": {"type": "portraitPrimary", "angle": 0}}'
+  devtools Page.navigate "{\"url\": \"$page\"}"
+}
+devtools() { python3 "$here/devtools.py" "$PWD" "$@" >/dev/null; }
 # Firefox: WebGL on llvmpipe, which it otherwise leaves out as too slow; audio waits for a click
-# or a key press, as with its default settings; no first-run pages.
+# or a key press, as with its default settings; no first-run pages; a 144 Hz display.
 start_firefox() {
   mkdir profile
   cat >profile/user.js <<EOF
@@ -205,6 +224,7 @@ user_pref("browser.aboutwelcome.enabled", false);
 user_pref("browser.startup.homepage_override.mstone", "ignore");
 user_pref("datareporting.policy.dataSubmissionEnabled", false);
 user_pref("layout.css.devPixelsPerPx", "$scale");
+user_pref("layout.frame_rate", 144);
 EOF
   start_browser firefox-esr --profile profile --no-remote "$url"
 }
@@ -238,7 +258,7 @@ start_wine() {
 wineserver=${WINESERVER:-/usr/lib/x86_64-linux-gnu/wine/wineserver}
 
 # How each takes its screen, closes a window and which server a crash kills: X's, unless below.
-for name in xvfb openbox zink chromium firefox webkit wine; do
+for name in xvfb openbox zink chromium firefox webkit phone wine; do
   eval "shot_$name() { shot_x \"\$@\"; }"
 done
 for name in openbox zink wine; do eval "close_$name() { close_x; }"; done

@@ -1,20 +1,23 @@
 // Run before the page's own scripts (the test's server puts it at the top of the page): a clock
 // the test can stop (Date.now, which SDL's ticks come from in the browser, and
 // performance.now); the times at which frames were issued (each frame of the program ends with
-// its fourth draw, the light-shaft composite), or, with `finish`, drawn (a read-back waits for
-// the GPU), with `skip` the draws left out (the loop's own pace, with no work queued that a
-// software renderer falls behind on); with `grab`, the next frame's pixels as the program drew
-// them, read back at its end (rows from the bottom up, RGBA, base64) with their size; the size
-// of the light mask, whose storage is the one texture specified without data; a request for
-// fullscreen, which the page never makes (it would take the screen and change the drawing
-// size), as a console error; the audio context and the peak level its output reached; and the
-// console, as [level, text] (level one of error, warning,
-// info, debug), with the page's uncaught errors and, at the end of each frame, any WebGL error.
-// Every 200 ms it takes the settings the test has left for it on the test's server (GET
+// its fourth draw, the light-shaft composite), with `skip` the draws left out (frames cheaper
+// than a refresh, to see the program's own pace); with `grab`, the next frame's pixels as the
+// program drew them, read back at its end (rows from the bottom up, RGBA, base64) with their
+// size; the size of the light mask, whose storage is the one texture specified without data; a
+// request for fullscreen, which the page never makes (it would take the screen and change the
+// drawing size), as a console error; the audio context and the peak level its output reached;
+// the audio session's type (an object of the probe's where the browser has none); the hint and
+// the loading note; with `suspend`, the audio context suspended as a lock of the phone does;
+// with `lose`, the WebGL context lost and, half a second later, asked back; and the console, as
+// [level, text] (level one of error, warning, info, debug), with the page's uncaught errors and,
+// at the end of each frame, any WebGL error. 200 ms after each exchange (none overlap, however
+// slow the link) it takes the settings the test has left for it on the test's server (GET
 // /settings) and sends what the test checks there (POST /report), the picture once.
 // In a block, so that none of its names is the page's.
 {
-const probe = window.velmoraProbe = { draws: 0, frames: [], audioPeak: 0, console: [] };
+const probe = window.velmoraProbe = { draws: 0, frames: [], audioPeak: 0, console: [], restored: 0 };
+navigator.audioSession ??= { type: 'auto' };
 for (const [name, level] of [['log', 'info'], ['info', 'info'], ['warn', 'warning'],
   ['error', 'error'], ['debug', 'debug']]) {
   const real = console[name];
@@ -28,10 +31,11 @@ Date.now = () => probe.clock ?? realDateNow();
 const gl = WebGL2RenderingContext.prototype;
 const drawArrays = gl.drawArrays, texImage2D = gl.texImage2D;
 gl.drawArrays = function (...args) {
+  probe.gl = this;
   if (!probe.skip) drawArrays.apply(this, args);
   if (++probe.draws % 4 !== 0) return;
-  const error = this.getError();
-  if (error) console.error(`WebGL error 0x${error.toString(16)} in frame ${probe.frames.length}`);
+  const error = this.getError();  // losing the context, which the test asks for, is none
+  if (error && error !== this.CONTEXT_LOST_WEBGL) console.error(`WebGL error 0x${error.toString(16)} in frame ${probe.frames.length}`);
   if (probe.grab) {
     const [width, height] = [this.drawingBufferWidth, this.drawingBufferHeight];
     const pixels = new Uint8Array(width * height * 4);
@@ -42,8 +46,6 @@ gl.drawArrays = function (...args) {
     }
     probe.picture = [width, height, btoa(text)];
     probe.grab = false;
-  } else if (probe.finish) {
-    this.readPixels(0, 0, 1, 1, this.RGBA, this.UNSIGNED_BYTE, new Uint8Array(4));
   }
   probe.frames.push(realNow());
 };
@@ -62,17 +64,32 @@ AudioContext.prototype.createScriptProcessor = function (...args) {
   }));
   return node;
 };
-setInterval(async () => {
-  Object.assign(probe, await (await fetch('/settings')).json());
-  const canvas = document.getElementById('canvas'), box = canvas?.getBoundingClientRect();
-  const hint = document.getElementById('sound-hint'), picture = probe.picture;
-  delete probe.picture;
-  await fetch('/report', { method: 'POST', body: JSON.stringify({
-    frames: probe.frames.slice(0, 21), count: probe.frames.length, skip: probe.skip,
-    box: [canvas?.width, canvas?.height, box?.width, box?.height], mask: probe.mask,
-    ratio: devicePixelRatio,
-    audioPeak: probe.audioPeak, audio: probe.audioContext?.state, console: probe.console,
-    hint: !!hint?.checkVisibility({ opacityProperty: true, visibilityProperty: true }),
-    picture }) });
-}, 200);
+addEventListener('webglcontextrestored', () => probe.restored++, true);
+(async function report() {
+  try {
+    Object.assign(probe, await (await fetch('/settings')).json());
+    if (probe.suspend) probe.audioContext?.suspend();
+    if (probe.lose) {
+      const lose = probe.gl.getExtension('WEBGL_lose_context');
+      lose.loseContext();
+      setTimeout(() => lose.restoreContext(), 500);
+    }
+    probe.suspend = probe.lose = false;
+    const canvas = document.getElementById('canvas'), box = canvas?.getBoundingClientRect();
+    const hint = document.getElementById('sound-hint'), picture = probe.picture;
+    const progress = document.getElementById('progress');
+    delete probe.picture;
+    await fetch('/report', { method: 'POST', body: JSON.stringify({
+      frames: probe.frames.slice(0, 21), count: probe.frames.length, skip: probe.skip,
+      box: [canvas?.width, canvas?.height, box?.width, box?.height], mask: probe.mask,
+      ratio: devicePixelRatio,
+      audioPeak: probe.audioPeak, audio: probe.audioContext?.state, console: probe.console,
+      hint: !!hint?.checkVisibility({ opacityProperty: true, visibilityProperty: true }) &&
+        hint.textContent, progress: progress?.textContent, session: navigator.audioSession.type,
+      restored: probe.restored,
+      picture }) });
+  } finally {
+    setTimeout(report, 200);
+  }
+})();
 }
