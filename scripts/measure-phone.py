@@ -62,8 +62,9 @@ with tempfile.TemporaryDirectory() as folder:
     try:
         devtools = DevTools(folder)
         devtools.send("Network.enable")
+        devtools.send("Network.setCacheDisabled", cacheDisabled=True)
         devtools.send("Network.emulateNetworkConditions", **SLOW_4G)
-        devtools.send("Page.reload", ignoreCache=True)
+        devtools.send("Page.navigate", url=f"http://127.0.0.1:{server.server_port}/")
         while not evaluate(devtools, "performance.getEntriesByName('first frame').length"):
             time.sleep(0.5)
         first = evaluate(devtools, "performance.getEntriesByName('first frame')[0].startTime")

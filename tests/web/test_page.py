@@ -201,8 +201,9 @@ class WebPage(VelmoraTest):
             # Loaded over a slow phone link: until the first frame a note says how much of the
             # module and the assets has come.
             devtools.send("Network.enable")
+            devtools.send("Network.setCacheDisabled", cacheDisabled=True)
             devtools.send("Network.emulateNetworkConditions", **SLOW_4G)
-            devtools.send("Page.reload", ignoreCache=True)
+            devtools.send("Page.navigate", url=site.url)
             total = sum((SITE / name).stat().st_size for name in LOADED) / 1e6
             site.wait_for(lambda r: fnmatchcase(r.get("progress") or "", f"Loading ?.? of {total:.1f} MB"),
                           "no note of the loading", 120)
