@@ -21,21 +21,27 @@ from functools import partial
 from http.server import SimpleHTTPRequestHandler, ThreadingHTTPServer
 from pathlib import Path
 
-from harness import SOURCE, Environment, VelmoraTest, wait_for
+from harness import (ASSETS, RATE, SOURCE, Environment, VelmoraTest, capture, decode,
+                     first_sound, locate, rms, wait_for)
 
 sys.path.append(str(SOURCE / "scripts"))
 from devtools import DevTools  # noqa: E402  (the environments' DevTools client)
 
 SITE = Path(os.environ.get("VELMORA_WEB_SITE", SOURCE / "build/release/tests/web/site"))
 PROBE = (Path(__file__).parent / "probe.js").read_text()
+MUSIC = decode(ASSETS / "audio/test.mp3")
 # Each engine (an environment of scripts/environment.sh): the start of its "Renderer: " line (both
 # WebKits name theirs "WebKit WebGL" to the page); whether the test zooms it (WebKitGTK's device
 # pixel ratio is GTK's window scale, fixed when it starts; Firefox, zoomed while it draws on
 # llvmpipe, shows 110 % in its address bar but gives the page no new ratio for minutes). All three
 # draw on llvmpipe, as velmora-capture does: the same frame.
-Engine = namedtuple("Engine", "renderer zooms")
-ENGINES = {"chromium": Engine("WebKit WebGL", True), "firefox": Engine("llvmpipe*", False),
-           "webkit": Engine("WebKit WebGL", False)}
+# Whether the music it plays is compared with the file's beginning: WebKitGTK's output leaves out
+# about the first 0.7 s it is given (seen here: 0.7 s of the music missing, however late the
+# program starts it after the audio context runs).
+Engine = namedtuple("Engine", "renderer zooms whole")
+ENGINES = {"chromium": Engine("WebKit WebGL", True, True),
+           "firefox": Engine("llvmpipe*", False, True),
+           "webkit": Engine("WebKit WebGL", False, False)}
 CLICK = ("eval $(xdotool getwindowgeometry --shell $WINDOW); xdotool mousemove --window "
          "$WINDOW $((WIDTH / 2)) $((HEIGHT / 2)) click 1")  # in the middle, below the frame's top
 # The browser window's size in X pixels (Firefox's is at least 500 CSS pixels wide) and device
@@ -128,7 +134,7 @@ class WebPage(VelmoraTest):
         self.assertFrameShown(folder / "frame.ppm", seconds, seconds, f"{width}x{height}", cwd=cwd)
 
     def check(self, engine):
-        renderer, zooms = ENGINES[engine]
+        renderer, zooms, whole = ENGINES[engine]
         for window, scale, gesture, seconds, missing, errors, resized in CASES:
             with (self.subTest(engine=engine, scale=scale, missing=missing),
                   Site(copy(self, SITE, missing), clock=0, skip=True) as site,
@@ -148,7 +154,7 @@ class WebPage(VelmoraTest):
                 # At most 60 frames a second, on displays that refresh faster (Chromium's as fast
                 # as frames come, Firefox's at 144 Hz), with the draws left out so that frames
                 # cost less than a refresh. The music waits, and the hint shows, until the gesture.
-                report = site.wait_for(lambda r: r["count"] > 20, "fewer than 21 frames")
+                report = site.wait_for(lambda r: r["count"] > 40, "fewer than 41 frames")
                 times = report["frames"]
                 self.assertGreaterEqual((times[20] - times[0]) / 20, 1000 / 60 - 1)
                 self.assertEqual([report["audioPeak"], report["hint"], report["session"]],
@@ -157,6 +163,7 @@ class WebPage(VelmoraTest):
                 report = site.wait_for(lambda r: r["audioPeak"] > 0.01 and r["audio"] == "running",
                                        "no music")
                 self.assertFalse(report["hint"])
+                whole and self.assertMusicFromItsBeginning(browser.folder)
                 site.settings.update(skip=False, clock=seconds * 1000)
                 drawn = site.wait_for(lambda r: not r["skip"], "settings not taken")["count"]
                 site.wait_for(lambda r: r["count"] > drawn + 1, "no frames")
@@ -193,6 +200,29 @@ class WebPage(VelmoraTest):
     def test_webkit(self):
         self.check("webkit")
 
+    # The music that the browser plays (its sound server's recording in `folder`) is the music's
+    # beginning half a second after its first sound, as the file has it: nothing of it played,
+    # unheard, before the gesture.
+    def assertMusicFromItsBeginning(self, folder):
+        wait_for(lambda: len(capture(folder)) // 2 > first_sound(capture(folder), 100) + RATE,
+                 "no second of music recorded")
+        heard, expected = capture(folder), first_sound(MUSIC, 100) + RATE // 2
+        at = first_sound(heard, 100) + RATE // 2
+        found = locate(heard, at, MUSIC, expected - 2048, expected + 2048)
+        part, fit = heard[2 * at:2 * at + 2048], MUSIC[2 * found:2 * found + 2048]
+        self.assertLess(rms([a - b for a, b in zip(part, fit)]), 0.2 * rms(fit),
+                        "the music played does not begin with its beginning")
+
+    # A tap at `point` that asks the audio context to resume as the finger lifts, as a phone
+    # counts a gesture (Chromium, unlike WebKit, also lets the page resume later, once it has had
+    # one), and the music playing, without the hint, after it.
+    def tap(self, devtools, site, point, what):
+        asked = len(site.report["resumes"])
+        devtools.touch(*point)
+        report = site.wait_for(lambda r: r["audio"] == "running" and r["audioPeak"] > 0.01 and not r[
+            "hint"], what)
+        self.assertIn("touchend", report["resumes"][asked:], what)
+
     # A phone (the environment "phone": Chromium as a 6.1" phone held upright, 390x844 CSS pixels
     # at 3 device pixels each, with touch), acted on as a finger acts, through its DevTools pipe.
     def test_phone(self):
@@ -220,17 +250,14 @@ class WebPage(VelmoraTest):
             devtools.touch(195, 700, [(195, 550), (195, 400)])
             later = site.wait_for(lambda r: r["count"] > report["count"] + 2, "no frames")
             self.assertEqual([later["audio"], later["hint"]], ["suspended", "Tap for sound"])
-            devtools.touch(195, 422)
-            site.wait_for(lambda r: r["audio"] == "running" and r["audioPeak"] > 0.01 and not r[
-                "hint"], "no music after a tap")
+            self.tap(devtools, site, (195, 422), "no music after a tap")
             # Turned on its side, the drawing size and the mask's follow.
             devtools.screen(844, 390, 3)
             site.wait_for(lambda r: r["box"][:2] == r["mask"] == [1688, 780], "not turned")
             # A lock suspends the sound: the hint shows again, and the next tap resumes it.
             site.settings.update(suspend=True)
             site.wait_for(lambda r: r["audio"] == "suspended" and r["hint"], "no hint after a lock")
-            devtools.touch(422, 195)
-            site.wait_for(lambda r: r["audio"] == "running" and not r["hint"], "not resumed")
+            self.tap(devtools, site, (422, 195), "not resumed after a lock")
             # The WebGL context lost and given back: the frames go on, the same as before, and
             # the music plays on.
             site.settings.update(lose=True)
