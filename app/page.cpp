@@ -34,18 +34,24 @@ double nextFrameMs = 0.0;  // when the next frame is due, in the browser's frame
 bool contextLost = false;
 SDL_AudioDeviceID heldAudio = 0;  // the mixer's device, paused until the page may play sound
 
-// True once the page's audio context runs: the page resumes it at a user's gesture
-// (web/index.html).
-bool AudioContextRunning() {
+// True once the page's audio context runs (the page resumes it at a user's gesture:
+// web/index.html) and SDL's audio node is fed by it. Until the node first runs, SDL feeds it
+// from a timer of its own instead, whose sound is thrown away: the music would be played unheard
+// for as long as the browser takes to start the audio (most of a second, seen in Chromium).
+bool AudioHeard() {
   return EM_ASM_INT({
-           const context = Module['SDL3'] && Module['SDL3'].audioContext;
-           return context && context.state == 'running' ? 1 : 0;
+           const sdl = Module['SDL3'] || {};
+           const playback = sdl.audio_playback;
+           return sdl.audioContext && sdl.audioContext.state == 'running' && playback &&
+                          !playback.silenceTimer
+                      ? 1
+                      : 0;
          }) != 0;
 }
 
 // Starts the held music once the page may play sound, from its beginning.
 void StartAudioOnceHeard() {
-  if (!heldAudio || !AudioContextRunning()) return;
+  if (!heldAudio || !AudioHeard()) return;
   if (!SDL_ResumeAudioDevice(heldAudio))
     std::fprintf(stderr, "Failed to start the audio: %s\n", SDL_GetError());
   heldAudio = 0;
