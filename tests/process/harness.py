@@ -73,15 +73,13 @@ class Environment(contextlib.ExitStack):
     def environ(self, base=os.environ):
         return {k: v for k, v in (dict(base) | self.env).items() if v is not None}
 
-    # A shell command run in the environment's folder; its standard output.
-    def sh(self, command, timeout=30):
-        return subprocess.run(command, shell=True, cwd=self.folder, env=self.environ(),
-                              check=True, capture_output=True, timeout=timeout).stdout
-
     # A program of the test's run from `cwd` (the source folder, where the assets are); its output.
     def tool(self, *args, timeout=30, cwd=SOURCE):
         return subprocess.run(args, cwd=cwd, env=self.environ(), check=True,
                               capture_output=True, timeout=timeout).stdout
+
+    def sh(self, command):  # a shell command run in the environment's folder; its output
+        return self.tool("sh", "-c", command, cwd=self.folder)
 
     # Shares of the screen showing lifted (mint: green saturated) and flat (grey: red = green)
     # tiles, once they pass `enough` together or time is up.

@@ -86,7 +86,7 @@ addEventListener('webglcontextrestored', () => probe.restored++, true);
     const progress = document.getElementById('progress');
     delete probe.picture;
     await fetch('/report', { method: 'POST', body: JSON.stringify({
-      frames: probe.frames.slice(-21), count: probe.frames.length, skip: probe.skip,
+      frames: probe.frames.slice(-21), count: probe.frames.length,
       box: [canvas?.width, canvas?.height, box?.width, box?.height], mask: probe.mask,
       ratio: devicePixelRatio,
       audioPeak: probe.audioPeak, audio: probe.audioContext?.state, console: probe.console,
